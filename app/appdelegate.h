@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class Defaults;
+
+// The tray agent: the "zR" icon, its menu of scripts, and running the chosen one.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(Defaults &defaults, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    QMenu *menu() const { return menu_.get(); }
+    QSystemTrayIcon &statusItem() { return statusItem_; }
+
+    void applicationDidFinishLaunching();
+    void defaultsChanged();
+    void applicationWillTerminate();
+    void showMainView();
+    void script(const QString &command);
+    void selectScript();
+    QStringList returnAllNames() const;
+    QStringList returnAllScripts() const;
+    void constructMenu();
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+
+private:
+    void addFixedItems();
+    void addScriptItems();
+    void statusItemActivated(QSystemTrayIcon::ActivationReason reason);
+
+    Defaults &defaults_;
+    QSystemTrayIcon statusItem_;
+    std::unique_ptr<QMenu> menu_;
+    QPointer<QAction> highlightedItem_;
+};

@@ -1,0 +1,52 @@
+#include "app/appdelegate.h"
+#include "platform/appstate.h"
+#include "platform/displayguard.h"
+#include "platform/singleinstance.h"
+#include "platform/trayicon.h"
+#include "store/defaults.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<QApplication> connectToDisplay(int &argc, char **argv)
+{
+    const DisplayGuard guard;
+    return std::make_unique<QApplication>(argc, argv);
+}
+
+void reportMissingTray()
+{
+    std::fprintf(stderr, "zaprun: no system tray was found; the zR icon will appear when a tray "
+                         "starts, and the editor window opens meanwhile\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const auto app = connectToDisplay(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zaprun"));
+    QApplication::setApplicationDisplayName(QStringLiteral("ZapRun"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(zapRunIcon());
+
+    SingleInstance instance;
+    if (!instance.claim())
+        return 0;
+
+    Defaults defaults(Defaults::standardFilePath());
+    AppDelegate delegate(defaults);
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, [&delegate] {
+        delegate.applicationShouldHandleReopen(AppState::shared().hasVisibleWindows());
+    });
+    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &delegate,
+                     &AppDelegate::applicationWillTerminate);
+    delegate.applicationDidFinishLaunching();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        reportMissingTray();
+    return QApplication::exec();
+}

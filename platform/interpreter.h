@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// What one run of a script gave back.
+struct ScriptOutcome {
+    bool failed = false;
+    QString result;       // the script's standard output; empty when it printed nothing
+    QString errorMessage; // set when failed
+};
+
+// Runs script bodies with the POSIX shell, or with the interpreter a leading "#!" line names.
+// A run is synchronous: it returns once the script's own process has exited. Meanwhile the event
+// loop keeps serving the clipboard and the desktop, but user input waits until the run is over.
+class Interpreter {
+public:
+    static ScriptOutcome run(const QString &source);
+
+    // How much of each output stream a run keeps; the rest is read and dropped.
+    static constexpr qsizetype kMaxCapture = 64 * 1024;
+};

@@ -1,0 +1,39 @@
+#include "platform/menuitem.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace {
+
+// Control characters are shown by their visible pictures (U+2400 onwards).
+QString shownText(const QString &title)
+{
+    QString text;
+    text.reserve(title.size());
+    for (QChar c : title) {
+        if (c == QLatin1Char('&'))
+            text += QStringLiteral("&&");
+        else if (c.unicode() < 0x20)
+            text += QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7f)
+            text += QChar(0x2421);
+        else
+            text += c;
+    }
+    return text;
+}
+
+} // namespace
+
+QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent)
+{
+    QAction *item = menu.addAction(shownText(title));
+    item->setData(title);
+    item->setShortcut(keyEquivalent);
+    return item;
+}
+
+QString menuItemTitle(const QAction *item)
+{
+    return item ? item->data().toString() : QString();
+}

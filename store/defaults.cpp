@@ -1,0 +1,256 @@
+#include "store/defaults.h"
+
+#include "store/keys.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStringDecoder>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+void complain(const QString &line)
+{
+    std::fprintf(stderr, "zaprun: %s\n", qPrintable(line));
+}
+
+// The library's arrays are only usable when they hold strings alone.
+bool isStringArray(const QJsonValue &value)
+{
+    if (!value.isArray())
+        return false;
+    const QJsonArray array = value.toArray();
+    return std::all_of(array.begin(), array.end(), [](const QJsonValue &v) { return v.isString(); });
+}
+
+QString asText(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Double:
+        return QString::number(value.toDouble(), 'g', 17);
+    case QJsonValue::Array:
+        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    case QJsonValue::Object:
+        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    default:
+        return {};
+    }
+}
+
+bool isValidUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString ignored = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+// A free name beside path, so that nothing already there is ever overwritten.
+QString asideName(const QString &path, const QString &why)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString base = QStringLiteral("%1.%2-%3").arg(path, why, stamp);
+    QString candidate = base;
+    for (int n = 1; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = QStringLiteral("%1-%2").arg(base).arg(n);
+    return candidate;
+}
+
+bool ensureDirectory(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return true;
+    if (!ensureDirectory(info.absolutePath()))
+        return false;
+    return QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace
+
+Defaults::Defaults(const QString &filePath, QObject *parent)
+    : QObject(parent)
+    , path_(filePath)
+{
+    load();
+}
+
+QString Defaults::standardFilePath()
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || QDir::isRelativePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/zaprun/defaults.json");
+}
+
+bool Defaults::contains(const QString &key) const
+{
+    return values_.contains(key);
+}
+
+std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const
+{
+    const QJsonValue value = values_.value(key);
+    if (!value.isArray())
+        return std::nullopt;
+    QStringList strings;
+    const QJsonArray array = value.toArray();
+    strings.reserve(array.size());
+    for (const QJsonValue &element : array)
+        strings.append(asText(element));
+    return strings;
+}
+
+bool Defaults::boolForKey(const QString &key) const
+{
+    const QJsonValue value = values_.value(key);
+    if (value.isBool())
+        return value.toBool();
+    if (value.isDouble())
+        return value.toDouble() != 0;
+    const QString text = value.toString().trimmed().toLower();
+    return text == QLatin1String("true") || text == QLatin1String("yes") || text == QLatin1String("1");
+}
+
+qint64 Defaults::integerForKey(const QString &key) const
+{
+    const QJsonValue value = values_.value(key);
+    if (value.isDouble())
+        return value.toInteger(qint64(value.toDouble()));
+    if (value.isBool())
+        return value.toBool() ? 1 : 0;
+    return value.toString().trimmed().toLongLong();
+}
+
+void Defaults::setStringArray(const QString &key, const QStringList &value)
+{
+    store(key, QJsonArray::fromStringList(value));
+}
+
+void Defaults::setBool(const QString &key, bool value)
+{
+    store(key, value);
+}
+
+void Defaults::setInteger(const QString &key, qint64 value)
+{
+    store(key, value);
+}
+
+void Defaults::store(const QString &key, const QJsonValue &value)
+{
+    values_.insert(key, value);
+    save();
+    emit didChange();
+}
+
+void Defaults::load()
+{
+    const QFileInfo info(path_);
+    if (!info.exists())
+        return; // first run, or a link whose target is still to be written
+    QFile file(path_);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        const QString reason = info.isDir() ? QStringLiteral("it is a directory") : file.errorString();
+        const QString aside = asideName(path_, QStringLiteral("unreadable"));
+        if (QFile::rename(path_, aside))
+            complain(QStringLiteral("cannot read %1 (%2); it was moved to %3 and ZapRun starts with "
+                                    "an empty library")
+                         .arg(path_, reason, aside));
+        else
+            complain(QStringLiteral("cannot read %1 (%2) and cannot move it aside; changes will "
+                                    "not be saved")
+                         .arg(path_, reason));
+        return;
+    }
+    adopt(file.readAll());
+}
+
+void Defaults::adopt(const QByteArray &bytes)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        const QString reason = document.isNull() ? error.errorString()
+                                                 : QStringLiteral("not a JSON object");
+        const QString aside = asideName(path_, QStringLiteral("corrupt"));
+        if (QFile::rename(path_, aside))
+            complain(QStringLiteral("%1 is not a valid settings file (%2); it was moved to %3 and "
+                                    "ZapRun starts with an empty library")
+                         .arg(path_, reason, aside));
+        else
+            complain(QStringLiteral("%1 is not a valid settings file (%2) and cannot be moved "
+                                    "aside; changes will not be saved")
+                         .arg(path_, reason));
+        return;
+    }
+    values_ = document.object();
+    copyBeforeFirstWrite_ = !isUsableAsItStands(bytes);
+}
+
+// A file that a rewrite would change beyond the edited key (mistyped values, unpaired arrays,
+// bytes that are not UTF-8) is copied aside before ZapRun first writes over it.
+bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
+{
+    if (!isValidUtf8(bytes))
+        return false;
+    for (const QString &key : {all_scripts_name, all_scripts}) {
+        if (values_.contains(key) && !isStringArray(values_.value(key)))
+            return false;
+    }
+    if (values_.contains(sel_script) && !values_.value(sel_script).isDouble())
+        return false;
+    if (values_.contains(show_main) && !values_.value(show_main).isBool())
+        return false;
+    if (values_.contains(all_scripts_name) && values_.contains(all_scripts))
+        return values_.value(all_scripts_name).toArray().size() ==
+               values_.value(all_scripts).toArray().size();
+    return true;
+}
+
+bool Defaults::keepCopyOfOriginal()
+{
+    const QString aside = asideName(path_, QStringLiteral("original"));
+    if (!QFile::copy(path_, aside)) {
+        complain(QStringLiteral("%1 holds entries that ZapRun cannot use as they stand and no "
+                                "copy of it could be kept; it is left untouched")
+                     .arg(path_));
+        return false;
+    }
+    copyBeforeFirstWrite_ = false;
+    complain(QStringLiteral("%1 held entries that ZapRun cannot use as they stand; the original "
+                            "file was kept at %2")
+                 .arg(path_, aside));
+    return true;
+}
+
+bool Defaults::save()
+{
+    if (copyBeforeFirstWrite_ && !keepCopyOfOriginal())
+        return false;
+    const QString folder = QFileInfo(path_).absolutePath();
+    QString reason;
+    QSaveFile file(path_);
+    if (!ensureDirectory(folder))
+        reason = QStringLiteral("cannot create the folder %1").arg(folder);
+    else if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0 ||
+             file.write(QJsonDocument(values_).toJson(QJsonDocument::Indented)) < 0 ||
+             !file.commit())
+        reason = file.errorString();
+    if (reason.isEmpty())
+        return true;
+    complain(QStringLiteral("could not save to %1 (%2); the change lasts only until ZapRun quits")
+                 .arg(path_, reason));
+    return false;
+}
