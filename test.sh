@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds ZapRun and runs every test: unit and widget tests, end-to-end tests on Xvfb and the
+# packaging checks, then the whole suite again under AddressSanitizer and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/packages.sh
+tools/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+
+jobs=$(nproc)
+status=0
+
+run_suite() { # build-dir, extra cmake options...
+    local dir=$1
+    shift
+    echo "=== $dir"
+    cmake -S . -B "$dir" -G Ninja -DZAPRUN_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=1
+}
+
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAPRUN_BUILD_BENCH=ON
+run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZAPRUN_SANITIZE=ON
+
+exit $status

@@ -1,0 +1,226 @@
+#include "store/defaults.h"
+#include "store/keys.h"
+#include "store/library.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// Every file that the store put beside its own.
+QStringList keptAside(const QString &path)
+{
+    const QFileInfo info(path);
+    return QDir(info.absolutePath())
+        .entryList({info.fileName() + QStringLiteral(".*")}, QDir::AllEntries | QDir::System);
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat info {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info.st_mode & 0777;
+}
+
+} // namespace
+
+class TestDefaults : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString path() const { return dir_.filePath(QStringLiteral("config/zaprun/defaults.json")); }
+
+private slots:
+    void init() { QDir(dir_.path()).removeRecursively(), QDir().mkpath(dir_.path()); }
+
+    void valuesSurviveAndMissingKeysReadAsDefaults()
+    {
+        {
+            Defaults first(path());
+            QVERIFY(!first.contains(all_scripts_name));
+            QCOMPARE(first.integerForKey(sel_script), 0);
+            QCOMPARE(first.boolForKey(show_main), false);
+            QCOMPARE(first.stringArrayForKey(all_scripts), std::nullopt);
+            first.setStringArray(all_scripts_name, {QStringLiteral("a"), QString()});
+            first.setStringArray(all_scripts, {QStringLiteral("echo \"ü\"\n"), QString()});
+            first.setInteger(sel_script, -7);
+            first.setBool(show_main, true);
+        }
+        QCOMPARE(modeOf(path()), mode_t(0600));
+        QCOMPARE(modeOf(QFileInfo(path()).absolutePath()), mode_t(0700));
+        const Defaults second(path());
+        QCOMPARE(library::returnAllNames(second), QStringList({QStringLiteral("a"), QString()}));
+        QCOMPARE(library::returnAllScripts(second),
+                 QStringList({QStringLiteral("echo \"ü\"\n"), QString()}));
+        QCOMPARE(second.integerForKey(sel_script), -7);
+        QCOMPARE(second.boolForKey(show_main), true);
+        QVERIFY(keptAside(path()).isEmpty());
+    }
+
+    void emptyLibraryStillExists()
+    {
+        Defaults defaults(path());
+        defaults.setStringArray(all_scripts_name, {});
+        QVERIFY(library::userAlreadyExist(defaults, all_scripts_name));
+        QVERIFY(library::returnAllNames(defaults).isEmpty());
+    }
+
+    void observersRunInsideEveryWriteAndMayWriteAgain()
+    {
+        Defaults defaults(path());
+        QStringList seen;
+        int depth = 0;
+        connect(&defaults, &Defaults::didChange, this, [&] {
+            seen << QStringLiteral("%1:%2").arg(depth).arg(defaults.boolForKey(show_main));
+            if (defaults.boolForKey(show_main)) {
+                ++depth;
+                defaults.setBool(show_main, false);
+                --depth;
+            }
+        });
+        defaults.setBool(show_main, true);
+        // The nested write ran the observer once more, before the outer write returned.
+        QCOMPARE(seen, QStringList({QStringLiteral("0:1"), QStringLiteral("1:0")}));
+        QCOMPARE(defaults.boolForKey(show_main), false);
+        defaults.setInteger(sel_script, 2);
+        QCOMPARE(seen.size(), 3);
+    }
+
+    void unreadableFilesAreKeptAsideNeverOverwritten_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("not json") << QByteArray("all scripts names = a");
+        QTest::newRow("truncated") << QByteArray("{\"all scripts names\": [\"a\", \"b");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("array at the top") << QByteArray("[\"a\"]");
+    }
+
+    void unreadableFilesAreKeptAsideNeverOverwritten()
+    {
+        QFETCH(QByteArray, bytes);
+        writeAll(path(), bytes);
+        Defaults defaults(path());
+        QVERIFY(!defaults.contains(all_scripts_name));
+        const QStringList aside = keptAside(path());
+        QCOMPARE(aside.size(), 1);
+        const QString asidePath = QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first();
+        QCOMPARE(readAll(asidePath), bytes);
+        defaults.setStringArray(all_scripts_name, {QStringLiteral("new")});
+        QCOMPARE(readAll(asidePath), bytes);
+        QCOMPARE(keptAside(path()).size(), 1);
+    }
+
+    void directoryInTheFilesPlaceIsMovedAside()
+    {
+        QDir().mkpath(path());
+        writeAll(path() + QStringLiteral("/inside"), "keep me");
+        Defaults defaults(path());
+        defaults.setBool(show_main, false);
+        QVERIFY(QFileInfo(path()).isFile());
+        const QStringList aside = keptAside(path());
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readAll(QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first() +
+                         QStringLiteral("/inside")),
+                 QByteArray("keep me"));
+    }
+
+    void mistypedValuesReadAsMissingAndTheOriginalIsCopiedBeforeTheFirstWrite()
+    {
+        const QByteArray original = "{\"all scripts names\": \"solo\", \"all scripts\": [\"x\", 3, "
+                                    "null], \"sel script index\": \"2\", \"show main\": \"yes\", "
+                                    "\"other\": {\"kept\": true}}";
+        writeAll(path(), original);
+        Defaults defaults(path());
+        QVERIFY(library::userAlreadyExist(defaults, all_scripts_name));
+        QVERIFY(library::returnAllNames(defaults).isEmpty());
+        // Positions are kept even for elements that are not strings.
+        QCOMPARE(library::returnAllScripts(defaults),
+                 QStringList({QStringLiteral("x"), QStringLiteral("3"), QString()}));
+        QCOMPARE(defaults.integerForKey(sel_script), 2);
+        QCOMPARE(defaults.boolForKey(show_main), true);
+        QVERIFY(keptAside(path()).isEmpty()); // nothing is copied while nothing is written
+
+        defaults.setInteger(sel_script, 0);
+        defaults.setInteger(sel_script, 1);
+        const QStringList aside = keptAside(path());
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readAll(QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first()),
+                 original);
+        const QJsonObject rewritten = QJsonDocument::fromJson(readAll(path())).object();
+        QCOMPARE(rewritten.value(QStringLiteral("other")).toObject().value(QStringLiteral("kept")),
+                 QJsonValue(true));
+    }
+
+    void aFailedWriteKeepsTheChangeForThisRunAndTellsObservers()
+    {
+        const QString blocked = dir_.filePath(QStringLiteral("file-not-folder"));
+        writeAll(blocked, "x");
+        Defaults defaults(blocked + QStringLiteral("/zaprun/defaults.json"));
+        QSignalSpy changes(&defaults, &Defaults::didChange);
+        defaults.setStringArray(all_scripts_name, {QStringLiteral("a")});
+        QCOMPARE(changes.size(), 1);
+        QCOMPARE(library::returnAllNames(defaults), QStringList({QStringLiteral("a")}));
+        QCOMPARE(readAll(blocked), QByteArray("x"));
+    }
+
+    void aReaderNeverSeesAPartialFile()
+    {
+        Defaults defaults(path());
+        defaults.setStringArray(all_scripts, {});
+        std::atomic<bool> done = false;
+        std::atomic<int> reads = 0;
+        std::atomic<int> broken = 0;
+        std::thread reader([&] {
+            while (!done) {
+                if (QJsonDocument::fromJson(readAll(path())).isNull())
+                    ++broken;
+                ++reads;
+            }
+        });
+        QStringList bodies;
+        for (int i = 0; i < 150; ++i) {
+            bodies.append(QString(1000 + i * 37, QLatin1Char('a' + i % 26)));
+            defaults.setStringArray(all_scripts, bodies);
+        }
+        done = true;
+        reader.join();
+        QVERIFY(reads > 0);
+        QCOMPARE(broken.load(), 0);
+    }
+
+    void namesCompareAsCanonicalUnicode()
+    {
+        const QString composed = QStringLiteral("caf\u00e9");
+        const QString decomposed = QStringLiteral("cafe\u0301");
+        QVERIFY(library::sameName(composed, decomposed));
+        QVERIFY(!library::sameName(QStringLiteral("Run"), QStringLiteral("run")));
+        QVERIFY(!library::sameName(QStringLiteral("run"), QStringLiteral("run ")));
+        QVERIFY(!library::sameName(QStringLiteral("\uFB01"), QStringLiteral("fi"))); // compatibility only
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDefaults)
+#include "tst_defaults.moc"
