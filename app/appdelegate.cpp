@@ -14,18 +14,15 @@
 AppDelegate::AppDelegate(Defaults &defaults, QObject *parent)
     : QObject(parent)
     , defaults_(defaults)
-    , menu_(std::make_unique<QMenu>())
-{
+    , menu_(std::make_unique<QMenu>()) {
     statusItem_.setIcon(zapRunIcon());
 }
 
-AppDelegate::~AppDelegate()
-{
+AppDelegate::~AppDelegate() {
     statusItem_.setContextMenu(nullptr);
 }
 
-void AppDelegate::applicationDidFinishLaunching()
-{
+void AppDelegate::applicationDidFinishLaunching() {
     constructMenu();
     statusItem_.setToolTip(QStringLiteral("zR"));
     connect(&statusItem_, &QSystemTrayIcon::activated, this, &AppDelegate::statusItemActivated);
@@ -34,8 +31,7 @@ void AppDelegate::applicationDidFinishLaunching()
 }
 
 // Rebuilds only once a library exists, so that on first run the launch menu stays as it is.
-void AppDelegate::defaultsChanged()
-{
+void AppDelegate::defaultsChanged() {
     if (!library::userAlreadyExist(defaults_, all_scripts_name))
         return;
     // The item being triggered may be among these: it must outlive its own signal.
@@ -47,22 +43,20 @@ void AppDelegate::defaultsChanged()
     addScriptItems();
 }
 
-void AppDelegate::applicationWillTerminate() {}
+void AppDelegate::applicationWillTerminate() {
+}
 
-void AppDelegate::showMainView()
-{
+void AppDelegate::showMainView() {
     defaults_.setBool(show_main, true);
 }
 
-void AppDelegate::script(const QString &command)
-{
+void AppDelegate::script(const QString &command) {
     const ScriptOutcome outcome = Interpreter::run(command);
     if (outcome.failed)
         runAlert(QStringLiteral("Error!"), outcome.errorMessage);
 }
 
-void AppDelegate::selectScript()
-{
+void AppDelegate::selectScript() {
     const QStringList names = returnAllNames();
     for (qsizetype i = 0; i < names.size(); ++i) {
         if (!highlightedItem_ || !library::sameName(names[i], menuItemTitle(highlightedItem_)))
@@ -76,18 +70,15 @@ void AppDelegate::selectScript()
     }
 }
 
-QStringList AppDelegate::returnAllNames() const
-{
+QStringList AppDelegate::returnAllNames() const {
     return library::returnAllNames(defaults_);
 }
 
-QStringList AppDelegate::returnAllScripts() const
-{
+QStringList AppDelegate::returnAllScripts() const {
     return library::returnAllScripts(defaults_);
 }
 
-void AppDelegate::constructMenu()
-{
+void AppDelegate::constructMenu() {
     menu_ = std::make_unique<QMenu>();
     addFixedItems();
     if (library::userAlreadyExist(defaults_, all_scripts_name))
@@ -95,8 +86,7 @@ void AppDelegate::constructMenu()
     statusItem_.setContextMenu(menu_.get());
 }
 
-bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
-{
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
     const QList<QWidget *> windows = AppState::shared().windows();
     if (windows.isEmpty())
         return true;
@@ -107,8 +97,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
     return true;
 }
 
-void AppDelegate::addFixedItems()
-{
+void AppDelegate::addFixedItems() {
     connect(addMenuItem(*menu_, QStringLiteral("Preferences")), &QAction::triggered, this,
             &AppDelegate::showMainView);
     connect(addMenuItem(*menu_, QStringLiteral("Quit ZapRun"), QKeySequence::Quit),
@@ -116,8 +105,7 @@ void AppDelegate::addFixedItems()
     menu_->addSeparator();
 }
 
-void AppDelegate::addScriptItems()
-{
+void AppDelegate::addScriptItems() {
     for (const QString &name : returnAllNames()) {
         QAction *item = addMenuItem(*menu_, name);
         connect(item, &QAction::triggered, this, [this, item] {
@@ -127,8 +115,7 @@ void AppDelegate::addScriptItems()
     }
 }
 
-void AppDelegate::statusItemActivated(QSystemTrayIcon::ActivationReason reason)
-{
+void AppDelegate::statusItemActivated(QSystemTrayIcon::ActivationReason reason) {
     if (reason != QSystemTrayIcon::Trigger)
         return;
     const QRect icon = statusItem_.geometry();

@@ -12,11 +12,11 @@ namespace {
 QtMessageHandler previousHandler = nullptr;
 QByteArray lastPlatformWarning;
 
-void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
+void handler(QtMsgType type, const QMessageLogContext &context, const QString &message) {
     const bool fromPlatform = context.category && qstrncmp(context.category, "qt.qpa", 6) == 0;
     if (type == QtFatalMsg) {
-        const QByteArray why = lastPlatformWarning.isEmpty() ? message.toLocal8Bit() : lastPlatformWarning;
+        const QByteArray why =
+            lastPlatformWarning.isEmpty() ? message.toLocal8Bit() : lastPlatformWarning;
         std::fprintf(stderr, "zaprun: cannot connect to the display: %s\n", why.constData());
         std::fflush(stderr);
         ::_exit(1);
@@ -33,12 +33,10 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
 
 } // namespace
 
-DisplayGuard::DisplayGuard()
-{
+DisplayGuard::DisplayGuard() {
     previousHandler = qInstallMessageHandler(handler);
 }
 
-DisplayGuard::~DisplayGuard()
-{
+DisplayGuard::~DisplayGuard() {
     qInstallMessageHandler(previousHandler);
 }

@@ -17,14 +17,12 @@ struct Command {
     bool checkSyntaxFirst = true;
 };
 
-ScriptOutcome failure(const QString &message)
-{
+ScriptOutcome failure(const QString &message) {
     return {true, {}, message};
 }
 
 // Like the kernel: "#!" then the interpreter's path, then at most one argument (the rest).
-Command commandFor(const QString &source, const QString &path)
-{
+Command commandFor(const QString &source, const QString &path) {
     if (!source.startsWith(QLatin1String("#!")))
         return {QStringLiteral("/bin/sh"), {path}, true};
     const QString line = source.mid(2, source.indexOf(QLatin1Char('\n')) - 2).trimmed();
@@ -36,13 +34,11 @@ Command commandFor(const QString &source, const QString &path)
     return command;
 }
 
-void appendBounded(QByteArray &into, const QByteArray &more)
-{
+void appendBounded(QByteArray &into, const QByteArray &more) {
     into.append(more.left(Interpreter::kMaxCapture - into.size()));
 }
 
-QString describeEnd(const QProcess &process)
-{
+QString describeEnd(const QProcess &process) {
     if (process.exitStatus() == QProcess::CrashExit) {
         const int signal = process.exitCode();
         return QStringLiteral("The script was stopped by signal %1 (%2).")
@@ -52,16 +48,14 @@ QString describeEnd(const QProcess &process)
     return QStringLiteral("The script ended with exit status %1.").arg(process.exitCode());
 }
 
-QString errorText(QByteArray stderrBytes, const QString &path)
-{
+QString errorText(QByteArray stderrBytes, const QString &path) {
     if (stderrBytes.endsWith('\n'))
         stderrBytes.chop(1);
     QString text = QString::fromUtf8(stderrBytes);
     return text.replace(path, QStringLiteral("script"));
 }
 
-ScriptOutcome execute(const Command &command, const QString &path)
-{
+ScriptOutcome execute(const Command &command, const QString &path) {
     QProcess process;
     process.setProgram(command.program);
     process.setArguments(command.arguments);
@@ -91,8 +85,7 @@ ScriptOutcome execute(const Command &command, const QString &path)
 
 } // namespace
 
-ScriptOutcome Interpreter::run(const QString &source)
-{
+ScriptOutcome Interpreter::run(const QString &source) {
     static bool busy = false;
     if (busy)
         return failure(QStringLiteral("Another script is still running."));
@@ -100,11 +93,12 @@ ScriptOutcome Interpreter::run(const QString &source)
 
     QTemporaryFile file(QDir::tempPath() + QStringLiteral("/zaprun-XXXXXX"));
     if (!file.open() || file.write(source.toUtf8()) < 0 || !file.flush())
-        return failure(QStringLiteral("The script could not be prepared: %1.").arg(file.errorString()));
+        return failure(
+            QStringLiteral("The script could not be prepared: %1.").arg(file.errorString()));
     const Command command = commandFor(source, file.fileName());
     if (command.checkSyntaxFirst) {
-        const ScriptOutcome check =
-            execute({command.program, {QStringLiteral("-n"), file.fileName()}, false}, file.fileName());
+        const ScriptOutcome check = execute(
+            {command.program, {QStringLiteral("-n"), file.fileName()}, false}, file.fileName());
         if (check.failed)
             return check;
     }

@@ -6,8 +6,7 @@
 namespace {
 
 // Control characters are shown by their visible pictures (U+2400 onwards).
-QString shownText(const QString &title)
-{
+QString shownText(const QString &title) {
     QString text;
     text.reserve(title.size());
     for (QChar c : title) {
@@ -25,15 +24,13 @@ QString shownText(const QString &title)
 
 } // namespace
 
-QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent)
-{
+QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent) {
     QAction *item = menu.addAction(shownText(title));
     item->setData(title);
     item->setShortcut(keyEquivalent);
     return item;
 }
 
-QString menuItemTitle(const QAction *item)
-{
+QString menuItemTitle(const QAction *item) {
     return item ? item->data().toString() : QString();
 }

@@ -17,22 +17,20 @@
 
 namespace {
 
-void complain(const QString &line)
-{
+void complain(const QString &line) {
     std::fprintf(stderr, "zaprun: %s\n", qPrintable(line));
 }
 
 // The library's arrays are only usable when they hold strings alone.
-bool isStringArray(const QJsonValue &value)
-{
+bool isStringArray(const QJsonValue &value) {
     if (!value.isArray())
         return false;
     const QJsonArray array = value.toArray();
-    return std::all_of(array.begin(), array.end(), [](const QJsonValue &v) { return v.isString(); });
+    return std::all_of(array.begin(), array.end(),
+                       [](const QJsonValue &v) { return v.isString(); });
 }
 
-QString asText(const QJsonValue &value)
-{
+QString asText(const QJsonValue &value) {
     switch (value.type()) {
     case QJsonValue::String:
         return value.toString();
@@ -49,16 +47,14 @@ QString asText(const QJsonValue &value)
     }
 }
 
-bool isValidUtf8(const QByteArray &bytes)
-{
+bool isValidUtf8(const QByteArray &bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString ignored = decoder.decode(bytes);
     return !decoder.hasError();
 }
 
 // A free name beside path, so that nothing already there is ever overwritten.
-QString asideName(const QString &path, const QString &why)
-{
+QString asideName(const QString &path, const QString &why) {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString base = QStringLiteral("%1.%2-%3").arg(path, why, stamp);
     QString candidate = base;
@@ -67,8 +63,7 @@ QString asideName(const QString &path, const QString &why)
     return candidate;
 }
 
-bool ensureDirectory(const QString &path)
-{
+bool ensureDirectory(const QString &path) {
     const QFileInfo info(path);
     if (info.isDir())
         return true;
@@ -81,26 +76,22 @@ bool ensureDirectory(const QString &path)
 
 Defaults::Defaults(const QString &filePath, QObject *parent)
     : QObject(parent)
-    , path_(filePath)
-{
+    , path_(filePath) {
     load();
 }
 
-QString Defaults::standardFilePath()
-{
+QString Defaults::standardFilePath() {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty() || QDir::isRelativePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
     return config + QStringLiteral("/zaprun/defaults.json");
 }
 
-bool Defaults::contains(const QString &key) const
-{
+bool Defaults::contains(const QString &key) const {
     return values_.contains(key);
 }
 
-std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const
-{
+std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const {
     const QJsonValue value = values_.value(key);
     if (!value.isArray())
         return std::nullopt;
@@ -112,19 +103,18 @@ std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const
     return strings;
 }
 
-bool Defaults::boolForKey(const QString &key) const
-{
+bool Defaults::boolForKey(const QString &key) const {
     const QJsonValue value = values_.value(key);
     if (value.isBool())
         return value.toBool();
     if (value.isDouble())
         return value.toDouble() != 0;
     const QString text = value.toString().trimmed().toLower();
-    return text == QLatin1String("true") || text == QLatin1String("yes") || text == QLatin1String("1");
+    return text == QLatin1String("true") || text == QLatin1String("yes") ||
+           text == QLatin1String("1");
 }
 
-qint64 Defaults::integerForKey(const QString &key) const
-{
+qint64 Defaults::integerForKey(const QString &key) const {
     const QJsonValue value = values_.value(key);
     if (value.isDouble())
         return value.toInteger(qint64(value.toDouble()));
@@ -133,41 +123,39 @@ qint64 Defaults::integerForKey(const QString &key) const
     return value.toString().trimmed().toLongLong();
 }
 
-void Defaults::setStringArray(const QString &key, const QStringList &value)
-{
+void Defaults::setStringArray(const QString &key, const QStringList &value) {
     store(key, QJsonArray::fromStringList(value));
 }
 
-void Defaults::setBool(const QString &key, bool value)
-{
+void Defaults::setBool(const QString &key, bool value) {
     store(key, value);
 }
 
-void Defaults::setInteger(const QString &key, qint64 value)
-{
+void Defaults::setInteger(const QString &key, qint64 value) {
     store(key, value);
 }
 
-void Defaults::store(const QString &key, const QJsonValue &value)
-{
+void Defaults::store(const QString &key, const QJsonValue &value) {
     values_.insert(key, value);
+    fragments_.remove(key);
     save();
     emit didChange();
 }
 
-void Defaults::load()
-{
+void Defaults::load() {
     const QFileInfo info(path_);
     if (!info.exists())
         return; // first run, or a link whose target is still to be written
     QFile file(path_);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-        const QString reason = info.isDir() ? QStringLiteral("it is a directory") : file.errorString();
+        const QString reason =
+            info.isDir() ? QStringLiteral("it is a directory") : file.errorString();
         const QString aside = asideName(path_, QStringLiteral("unreadable"));
         if (QFile::rename(path_, aside))
-            complain(QStringLiteral("cannot read %1 (%2); it was moved to %3 and ZapRun starts with "
-                                    "an empty library")
-                         .arg(path_, reason, aside));
+            complain(
+                QStringLiteral("cannot read %1 (%2); it was moved to %3 and ZapRun starts with "
+                               "an empty library")
+                    .arg(path_, reason, aside));
         else
             complain(QStringLiteral("cannot read %1 (%2) and cannot move it aside; changes will "
                                     "not be saved")
@@ -177,13 +165,12 @@ void Defaults::load()
     adopt(file.readAll());
 }
 
-void Defaults::adopt(const QByteArray &bytes)
-{
+void Defaults::adopt(const QByteArray &bytes) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        const QString reason = document.isNull() ? error.errorString()
-                                                 : QStringLiteral("not a JSON object");
+        const QString reason =
+            document.isNull() ? error.errorString() : QStringLiteral("not a JSON object");
         const QString aside = asideName(path_, QStringLiteral("corrupt"));
         if (QFile::rename(path_, aside))
             complain(QStringLiteral("%1 is not a valid settings file (%2); it was moved to %3 and "
@@ -201,8 +188,7 @@ void Defaults::adopt(const QByteArray &bytes)
 
 // A file that a rewrite would change beyond the edited key (mistyped values, unpaired arrays,
 // bytes that are not UTF-8) is copied aside before ZapRun first writes over it.
-bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
-{
+bool Defaults::isUsableAsItStands(const QByteArray &bytes) const {
     if (!isValidUtf8(bytes))
         return false;
     for (const QString &key : {all_scripts_name, all_scripts}) {
@@ -219,8 +205,25 @@ bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
     return true;
 }
 
-bool Defaults::keepCopyOfOriginal()
-{
+// The same bytes as the whole object written indented, but each key's text is kept between
+// writes: storing one key leaves the others, the script bodies above all, as they were.
+QByteArray Defaults::serialized() {
+    QByteArray text = "{\n";
+    for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
+        QByteArray &fragment = fragments_[it.key()];
+        if (fragment.isEmpty()) {
+            const QByteArray alone =
+                QJsonDocument(QJsonObject{{it.key(), it.value()}}).toJson(QJsonDocument::Indented);
+            fragment = alone.mid(2, alone.size() - 5); // without "{\n" and "\n}\n"
+        }
+        if (it != values_.constBegin())
+            text += ",\n";
+        text += fragment;
+    }
+    return text + "\n}\n";
+}
+
+bool Defaults::keepCopyOfOriginal() {
     const QString aside = asideName(path_, QStringLiteral("original"));
     if (!QFile::copy(path_, aside)) {
         complain(QStringLiteral("%1 holds entries that ZapRun cannot use as they stand and no "
@@ -235,8 +238,7 @@ bool Defaults::keepCopyOfOriginal()
     return true;
 }
 
-bool Defaults::save()
-{
+bool Defaults::save() {
     if (copyBeforeFirstWrite_ && !keepCopyOfOriginal())
         return false;
     const QString folder = QFileInfo(path_).absolutePath();
@@ -245,8 +247,7 @@ bool Defaults::save()
     if (!ensureDirectory(folder))
         reason = QStringLiteral("cannot create the folder %1").arg(folder);
     else if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0 ||
-             file.write(QJsonDocument(values_).toJson(QJsonDocument::Indented)) < 0 ||
-             !file.commit())
+             file.write(serialized()) < 0 || !file.commit())
         reason = file.errorString();
     if (reason.isEmpty())
         return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QStringList>
@@ -40,9 +41,11 @@ private:
     void adopt(const QByteArray &bytes);
     bool isUsableAsItStands(const QByteArray &bytes) const;
     bool save();
+    QByteArray serialized();
     bool keepCopyOfOriginal();
 
     QString path_;
     QJsonObject values_;
+    QHash<QString, QByteArray> fragments_;
     bool copyBeforeFirstWrite_ = false;
 };

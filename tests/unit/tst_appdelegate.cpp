@@ -27,16 +27,14 @@ struct Alert {
 };
 
 // Each item of the menu as the user sees it, separators as "---".
-QStringList titles(const QMenu &menu)
-{
+QStringList titles(const QMenu &menu) {
     QStringList result;
     for (const QAction *item : menu.actions())
         result << (item->isSeparator() ? QStringLiteral("---") : menuItemTitle(item));
     return result;
 }
 
-QByteArray readAll(const QString &path)
-{
+QByteArray readAll(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -52,14 +50,12 @@ class TestAppDelegate : public QObject {
 
     QString marker() const { return home_.filePath(QStringLiteral("marker")); }
 
-    void storeLibrary(const QStringList &names, const QStringList &bodies)
-    {
+    void storeLibrary(const QStringList &names, const QStringList &bodies) {
         defaults_->setStringArray(all_scripts_name, names);
         defaults_->setStringArray(all_scripts, bodies);
     }
 
-    QAction *itemTitled(const QString &title)
-    {
+    QAction *itemTitled(const QString &title) {
         const QList<QAction *> items = delegate_->menu()->actions();
         const auto found = std::find_if(items.begin(), items.end(),
                                         [&](QAction *a) { return menuItemTitle(a) == title; });
@@ -67,19 +63,19 @@ class TestAppDelegate : public QObject {
     }
 
     // Chooses the item and answers every alert it raises with "Ok", noting what each showed.
-    QList<Alert> choose(const QString &title)
-    {
+    QList<Alert> choose(const QString &title) {
         QList<Alert> alerts;
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, this, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
-            Alert alert{box->text(), box->informativeText(), {}, box->icon(), Qt::AutoText,
-                        readAll(marker())};
+            Alert alert{box->text(), box->informativeText(), {},
+                        box->icon(), Qt::AutoText,           readAll(marker())};
             for (QAbstractButton *button : box->buttons())
                 alert.buttons << button->text();
-            if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+            if (auto *label =
+                    box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
                 alert.informativeFormat = label->textFormat();
             alerts << alert;
             box->buttons().first()->click();
@@ -92,15 +88,13 @@ class TestAppDelegate : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         qputenv("HOME", QFile::encodeName(home_.path()));
         qputenv("TMPDIR", QFile::encodeName(home_.filePath(QStringLiteral("tmp"))));
         QDir().mkpath(home_.filePath(QStringLiteral("tmp")));
     }
 
-    void init()
-    {
+    void init() {
         QFile::remove(marker());
         QFile::remove(home_.filePath(QStringLiteral("defaults.json")));
         defaults_ = std::make_unique<Defaults>(home_.filePath(QStringLiteral("defaults.json")));
@@ -108,14 +102,12 @@ private slots:
         delegate_->applicationDidFinishLaunching();
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         delegate_.reset();
         defaults_.reset();
     }
 
-    void menuFollowsTheLibraryThroughItsLife()
-    {
+    void menuFollowsTheLibraryThroughItsLife() {
         const QStringList fixed = {QStringLiteral("Preferences"), QStringLiteral("Quit ZapRun"),
                                    QStringLiteral("---")};
         QCOMPARE(titles(*delegate_->menu()), fixed);
@@ -131,8 +123,8 @@ private slots:
         QCOMPARE(titles(*delegate_->menu()), fixed);
 
         // The first of the two writes of an addition already shows the new name.
-        defaults_->setStringArray(all_scripts_name, {QStringLiteral("a"), QStringLiteral("b"),
-                                                     QStringLiteral("c")});
+        defaults_->setStringArray(all_scripts_name,
+                                  {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
         QCOMPARE(titles(*delegate_->menu()), fixed + QStringList({"a", "b", "c"}));
         defaults_->setStringArray(all_scripts_name, {QStringLiteral("a"), QStringLiteral("c")});
         QCOMPARE(titles(*delegate_->menu()), fixed + QStringList({"a", "c"}));
@@ -141,11 +133,13 @@ private slots:
         QCOMPARE(titles(*delegate_->menu()), fixed);
     }
 
-    void menuShowsOddNamesExactly()
-    {
-        const QStringList odd = {QStringLiteral(" lead and trail "), QStringLiteral("Tom & Jerry"),
-                                 QStringLiteral("<b>bold</b>"), QStringLiteral("tab\there"),
-                                 QStringLiteral("\u05e9\u05dc\u05d5\u05dd e\u0301"), QString()};
+    void menuShowsOddNamesExactly() {
+        const QStringList odd = {QStringLiteral(" lead and trail "),
+                                 QStringLiteral("Tom & Jerry"),
+                                 QStringLiteral("<b>bold</b>"),
+                                 QStringLiteral("tab\there"),
+                                 QStringLiteral("\u05e9\u05dc\u05d5\u05dd e\u0301"),
+                                 QString()};
         storeLibrary(odd, QStringList(odd.size(), QString()));
         QCOMPARE(titles(*delegate_->menu()).mid(3), odd);
         // What is drawn keeps the ampersand and puts no tab into the shortcut column.
@@ -153,8 +147,7 @@ private slots:
         QVERIFY(!itemTitled(QStringLiteral("tab\there"))->text().contains(QLatin1Char('\t')));
     }
 
-    void choosingAScriptRunsItsBodyQuietly()
-    {
+    void choosingAScriptRunsItsBodyQuietly() {
         storeLibrary({"one", "two", "three"},
                      {"echo 1 > \"$HOME/marker\"", "echo 2 > \"$HOME/marker\"",
                       "pwd > \"$HOME/marker\"; cat >> \"$HOME/marker\"; echo text result"});
@@ -162,37 +155,39 @@ private slots:
         QCOMPARE(readAll(marker()), QDir::homePath().toUtf8() + "\n");
     }
 
-    void failuresShowOneAlertWithTheMessage_data()
-    {
+    void failuresShowOneAlertWithTheMessage_data() {
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("message");
-        QTest::newRow("stderr and status") << "echo boom >&2; exit 3" << "boom";
-        QTest::newRow("markup stays text") << "printf '<b>x</b>\\n\\n' >&2; exit 1" << "<b>x</b>\n";
-        QTest::newRow("status alone") << "exit 4" << "The script ended with exit status 4.";
-        QTest::newRow("signal") << "kill -KILL $$" << "The script was stopped by signal 9 (Killed).";
+        QTest::newRow("stderr and status") << "echo boom >&2; exit 3"
+                                           << "boom";
+        QTest::newRow("markup stays text") << "printf '<b>x</b>\\n\\n' >&2; exit 1"
+                                           << "<b>x</b>\n";
+        QTest::newRow("status alone") << "exit 4"
+                                      << "The script ended with exit status 4.";
+        QTest::newRow("signal") << "kill -KILL $$"
+                                << "The script was stopped by signal 9 (Killed).";
         QTest::newRow("missing interpreter") << "#!/nonexistent/shell\necho hi"
                                              << "The script could not be started: ";
         QTest::newRow("shebang with argument") << "#!/bin/sh -e\nfalse\necho ran > \"$HOME/marker\""
                                                << "The script ended with exit status 1.";
     }
 
-    void failuresShowOneAlertWithTheMessage()
-    {
+    void failuresShowOneAlertWithTheMessage() {
         QFETCH(QString, body);
         QFETCH(QString, message);
         storeLibrary({QStringLiteral("s")}, {body});
         const QList<Alert> alerts = choose(QStringLiteral("s"));
         QCOMPARE(alerts.size(), 1);
         QCOMPARE(alerts[0].text, QStringLiteral("Error!"));
-        QVERIFY2(alerts[0].informativeText.startsWith(message), qPrintable(alerts[0].informativeText));
+        QVERIFY2(alerts[0].informativeText.startsWith(message),
+                 qPrintable(alerts[0].informativeText));
         QCOMPARE(alerts[0].buttons, QStringList({QStringLiteral("Ok")}));
         QCOMPARE(alerts[0].icon, QMessageBox::Warning);
         QCOMPARE(alerts[0].informativeFormat, Qt::PlainText);
         QVERIFY(!QFile::exists(marker()));
     }
 
-    void aSyntaxErrorRunsNothingOfTheBody()
-    {
+    void aSyntaxErrorRunsNothingOfTheBody() {
         storeLibrary({QStringLiteral("broken")},
                      {QStringLiteral("echo ran > \"$HOME/marker\"\nif then fi (\n")});
         const QList<Alert> alerts = choose(QStringLiteral("broken"));
@@ -203,8 +198,7 @@ private slots:
         QVERIFY(!QFile::exists(marker()));
     }
 
-    void bodiesOfAnySizeRunAndLeaveNoTemporaryFile()
-    {
+    void bodiesOfAnySizeRunAndLeaveNoTemporaryFile() {
         const QString tmp = home_.filePath(QStringLiteral("tmp"));
         QString big;
         while (big.size() < 1024 * 1024)
@@ -216,8 +210,7 @@ private slots:
         QCOMPARE(QDir(tmp).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
-    void aBackgroundChildDoesNotHoldTheRun()
-    {
+    void aBackgroundChildDoesNotHoldTheRun() {
         storeLibrary({QStringLiteral("bg")},
                      {QStringLiteral("sleep 60 & echo $! > \"$HOME/marker\"; echo started")});
         QCOMPARE(choose(QStringLiteral("bg")).size(), 0);
@@ -227,13 +220,13 @@ private slots:
         ::kill(child, SIGKILL);
     }
 
-    void duplicateNamesRunInOrderAndMissingBodiesAreReported()
-    {
+    void duplicateNamesRunInOrderAndMissingBodiesAreReported() {
         storeLibrary({"twice", "twice", "orphan"},
                      {"echo 1 >> \"$HOME/marker\"; exit 1", "echo 2 >> \"$HOME/marker\""});
         const QList<Alert> alerts = choose(QStringLiteral("twice"));
         QCOMPARE(alerts.size(), 1);
-        QCOMPARE(alerts[0].markerAtThatMoment, QByteArray("1\n")); // dismissed before the second ran
+        QCOMPARE(alerts[0].markerAtThatMoment,
+                 QByteArray("1\n")); // dismissed before the second ran
         QCOMPARE(readAll(marker()), QByteArray("1\n2\n"));
 
         const QList<Alert> orphan = choose(QStringLiteral("orphan"));
@@ -241,8 +234,7 @@ private slots:
         QCOMPARE(orphan[0].text, QStringLiteral("Error!"));
     }
 
-    void reopenBringsTheFirstWindowBack()
-    {
+    void reopenBringsTheFirstWindowBack() {
         QVERIFY(delegate_->applicationShouldHandleReopen(false)); // no window at all
         QWidget window;
         AppState::shared().setMainWindow(&window);

@@ -16,14 +16,12 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
+QByteArray readAll(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeAll(const QString &path, const QByteArray &bytes)
-{
+void writeAll(const QString &path, const QByteArray &bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -31,15 +29,13 @@ void writeAll(const QString &path, const QByteArray &bytes)
 }
 
 // Every file that the store put beside its own.
-QStringList keptAside(const QString &path)
-{
+QStringList keptAside(const QString &path) {
     const QFileInfo info(path);
     return QDir(info.absolutePath())
         .entryList({info.fileName() + QStringLiteral(".*")}, QDir::AllEntries | QDir::System);
 }
 
-mode_t modeOf(const QString &path)
-{
+mode_t modeOf(const QString &path) {
     struct stat info {};
     ::stat(QFile::encodeName(path).constData(), &info);
     return info.st_mode & 0777;
@@ -56,8 +52,7 @@ class TestDefaults : public QObject {
 private slots:
     void init() { QDir(dir_.path()).removeRecursively(), QDir().mkpath(dir_.path()); }
 
-    void valuesSurviveAndMissingKeysReadAsDefaults()
-    {
+    void valuesSurviveAndMissingKeysReadAsDefaults() {
         {
             Defaults first(path());
             QVERIFY(!first.contains(all_scripts_name));
@@ -69,6 +64,8 @@ private slots:
             first.setInteger(sel_script, -7);
             first.setBool(show_main, true);
         }
+        const QByteArray written = readAll(path());
+        QCOMPARE(written, QJsonDocument::fromJson(written).toJson(QJsonDocument::Indented));
         QCOMPARE(modeOf(path()), mode_t(0600));
         QCOMPARE(modeOf(QFileInfo(path()).absolutePath()), mode_t(0700));
         const Defaults second(path());
@@ -80,16 +77,14 @@ private slots:
         QVERIFY(keptAside(path()).isEmpty());
     }
 
-    void emptyLibraryStillExists()
-    {
+    void emptyLibraryStillExists() {
         Defaults defaults(path());
         defaults.setStringArray(all_scripts_name, {});
         QVERIFY(library::userAlreadyExist(defaults, all_scripts_name));
         QVERIFY(library::returnAllNames(defaults).isEmpty());
     }
 
-    void observersRunInsideEveryWriteAndMayWriteAgain()
-    {
+    void observersRunInsideEveryWriteAndMayWriteAgain() {
         Defaults defaults(path());
         QStringList seen;
         int depth = 0;
@@ -109,8 +104,7 @@ private slots:
         QCOMPARE(seen.size(), 3);
     }
 
-    void unreadableFilesAreKeptAsideNeverOverwritten_data()
-    {
+    void unreadableFilesAreKeptAsideNeverOverwritten_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("not json") << QByteArray("all scripts names = a");
         QTest::newRow("truncated") << QByteArray("{\"all scripts names\": [\"a\", \"b");
@@ -118,23 +112,22 @@ private slots:
         QTest::newRow("array at the top") << QByteArray("[\"a\"]");
     }
 
-    void unreadableFilesAreKeptAsideNeverOverwritten()
-    {
+    void unreadableFilesAreKeptAsideNeverOverwritten() {
         QFETCH(QByteArray, bytes);
         writeAll(path(), bytes);
         Defaults defaults(path());
         QVERIFY(!defaults.contains(all_scripts_name));
         const QStringList aside = keptAside(path());
         QCOMPARE(aside.size(), 1);
-        const QString asidePath = QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first();
+        const QString asidePath =
+            QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first();
         QCOMPARE(readAll(asidePath), bytes);
         defaults.setStringArray(all_scripts_name, {QStringLiteral("new")});
         QCOMPARE(readAll(asidePath), bytes);
         QCOMPARE(keptAside(path()).size(), 1);
     }
 
-    void directoryInTheFilesPlaceIsMovedAside()
-    {
+    void directoryInTheFilesPlaceIsMovedAside() {
         QDir().mkpath(path());
         writeAll(path() + QStringLiteral("/inside"), "keep me");
         Defaults defaults(path());
@@ -147,8 +140,7 @@ private slots:
                  QByteArray("keep me"));
     }
 
-    void mistypedValuesReadAsMissingAndTheOriginalIsCopiedBeforeTheFirstWrite()
-    {
+    void mistypedValuesReadAsMissingAndTheOriginalIsCopiedBeforeTheFirstWrite() {
         const QByteArray original = "{\"all scripts names\": \"solo\", \"all scripts\": [\"x\", 3, "
                                     "null], \"sel script index\": \"2\", \"show main\": \"yes\", "
                                     "\"other\": {\"kept\": true}}";
@@ -174,8 +166,7 @@ private slots:
                  QJsonValue(true));
     }
 
-    void aFailedWriteKeepsTheChangeForThisRunAndTellsObservers()
-    {
+    void aFailedWriteKeepsTheChangeForThisRunAndTellsObservers() {
         const QString blocked = dir_.filePath(QStringLiteral("file-not-folder"));
         writeAll(blocked, "x");
         Defaults defaults(blocked + QStringLiteral("/zaprun/defaults.json"));
@@ -186,8 +177,7 @@ private slots:
         QCOMPARE(readAll(blocked), QByteArray("x"));
     }
 
-    void aReaderNeverSeesAPartialFile()
-    {
+    void aReaderNeverSeesAPartialFile() {
         Defaults defaults(path());
         defaults.setStringArray(all_scripts, {});
         std::atomic<bool> done = false;
@@ -211,14 +201,14 @@ private slots:
         QCOMPARE(broken.load(), 0);
     }
 
-    void namesCompareAsCanonicalUnicode()
-    {
+    void namesCompareAsCanonicalUnicode() {
         const QString composed = QStringLiteral("caf\u00e9");
         const QString decomposed = QStringLiteral("cafe\u0301");
         QVERIFY(library::sameName(composed, decomposed));
         QVERIFY(!library::sameName(QStringLiteral("Run"), QStringLiteral("run")));
         QVERIFY(!library::sameName(QStringLiteral("run"), QStringLiteral("run ")));
-        QVERIFY(!library::sameName(QStringLiteral("\uFB01"), QStringLiteral("fi"))); // compatibility only
+        QVERIFY(!library::sameName(QStringLiteral("\uFB01"),
+                                   QStringLiteral("fi"))); // compatibility only
     }
 };
 
