@@ -18,6 +18,9 @@ run_suite() { # build-dir, extra cmake options...
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=1
 }
 
+echo "=== build-fuzz"
+tools/fuzz.sh 30 || status=1
+
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAPRUN_BUILD_BENCH=ON
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZAPRUN_SANITIZE=ON
 
