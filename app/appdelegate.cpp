@@ -14,15 +14,18 @@
 AppDelegate::AppDelegate(Defaults &defaults, QObject *parent)
     : QObject(parent)
     , defaults_(defaults)
-    , menu_(std::make_unique<QMenu>()) {
+    , menu_(std::make_unique<QMenu>())
+{
     statusItem_.setIcon(zapRunIcon());
 }
 
-AppDelegate::~AppDelegate() {
+AppDelegate::~AppDelegate()
+{
     statusItem_.setContextMenu(nullptr);
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
+void AppDelegate::applicationDidFinishLaunching()
+{
     constructMenu();
     statusItem_.setToolTip(QStringLiteral("zR"));
     connect(&statusItem_, &QSystemTrayIcon::activated, this, &AppDelegate::statusItemActivated);
@@ -31,32 +34,51 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 // Rebuilds only once a library exists, so that on first run the launch menu stays as it is.
-void AppDelegate::defaultsChanged() {
+// Items that already show the right name stay; only the changed stretch is replaced, since
+// every write to the store, a selection in the editor included, comes through here.
+void AppDelegate::defaultsChanged()
+{
     if (!library::userAlreadyExist(defaults_, all_scripts_name))
         return;
-    // The item being triggered may be among these: it must outlive its own signal.
-    for (QAction *item : menu_->actions()) {
+    const QStringList names = returnAllNames();
+    const QList<QAction *> items = menu_->actions().mid(kFixedItems);
+    const auto shows = [&](qsizetype item, qsizetype name) {
+        return menuItemTitle(items[item]) == names[name];
+    };
+    qsizetype head = 0;
+    while (head < items.size() && head < names.size() && shows(head, head))
+        ++head;
+    qsizetype tail = 0;
+    while (tail < items.size() - head && tail < names.size() - head &&
+           shows(items.size() - 1 - tail, names.size() - 1 - tail))
+        ++tail;
+    // A removed item may be the one being triggered: it must outlive its own signal.
+    for (QAction *item : items.mid(head, items.size() - head - tail)) {
         menu_->removeAction(item);
         item->deleteLater();
     }
-    addFixedItems();
-    addScriptItems();
+    QAction *before = tail > 0 ? items[items.size() - tail] : nullptr;
+    for (const QString &name : names.mid(head, names.size() - head - tail))
+        addScriptItem(name, before);
 }
 
-void AppDelegate::applicationWillTerminate() {
-}
+void AppDelegate::applicationWillTerminate()
+{}
 
-void AppDelegate::showMainView() {
+void AppDelegate::showMainView()
+{
     defaults_.setBool(show_main, true);
 }
 
-void AppDelegate::script(const QString &command) {
+void AppDelegate::script(const QString &command)
+{
     const ScriptOutcome outcome = Interpreter::run(command);
     if (outcome.failed)
         runAlert(QStringLiteral("Error!"), outcome.errorMessage);
 }
 
-void AppDelegate::selectScript() {
+void AppDelegate::selectScript()
+{
     const QStringList names = returnAllNames();
     for (qsizetype i = 0; i < names.size(); ++i) {
         if (!highlightedItem_ || !library::sameName(names[i], menuItemTitle(highlightedItem_)))
@@ -70,23 +92,29 @@ void AppDelegate::selectScript() {
     }
 }
 
-QStringList AppDelegate::returnAllNames() const {
+QStringList AppDelegate::returnAllNames() const
+{
     return library::returnAllNames(defaults_);
 }
 
-QStringList AppDelegate::returnAllScripts() const {
+QStringList AppDelegate::returnAllScripts() const
+{
     return library::returnAllScripts(defaults_);
 }
 
-void AppDelegate::constructMenu() {
+void AppDelegate::constructMenu()
+{
     menu_ = std::make_unique<QMenu>();
     addFixedItems();
-    if (library::userAlreadyExist(defaults_, all_scripts_name))
-        addScriptItems();
+    if (library::userAlreadyExist(defaults_, all_scripts_name)) {
+        for (const QString &name : returnAllNames())
+            addScriptItem(name);
+    }
     statusItem_.setContextMenu(menu_.get());
 }
 
-bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
+{
     const QList<QWidget *> windows = AppState::shared().windows();
     if (windows.isEmpty())
         return true;
@@ -97,7 +125,8 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
     return true;
 }
 
-void AppDelegate::addFixedItems() {
+void AppDelegate::addFixedItems()
+{
     connect(addMenuItem(*menu_, QStringLiteral("Preferences")), &QAction::triggered, this,
             &AppDelegate::showMainView);
     connect(addMenuItem(*menu_, QStringLiteral("Quit ZapRun"), QKeySequence::Quit),
@@ -105,17 +134,17 @@ void AppDelegate::addFixedItems() {
     menu_->addSeparator();
 }
 
-void AppDelegate::addScriptItems() {
-    for (const QString &name : returnAllNames()) {
-        QAction *item = addMenuItem(*menu_, name);
-        connect(item, &QAction::triggered, this, [this, item] {
-            highlightedItem_ = item;
-            selectScript();
-        });
-    }
+void AppDelegate::addScriptItem(const QString &name, QAction *before)
+{
+    QAction *item = addMenuItem(*menu_, name, {}, before);
+    connect(item, &QAction::triggered, this, [this, item] {
+        highlightedItem_ = item;
+        selectScript();
+    });
 }
 
-void AppDelegate::statusItemActivated(QSystemTrayIcon::ActivationReason reason) {
+void AppDelegate::statusItemActivated(QSystemTrayIcon::ActivationReason reason)
+{
     if (reason != QSystemTrayIcon::Trigger)
         return;
     const QRect icon = statusItem_.geometry();

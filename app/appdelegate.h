@@ -33,8 +33,10 @@ public:
 
 private:
     void addFixedItems();
-    void addScriptItems();
+    void addScriptItem(const QString &name, QAction *before = nullptr);
     void statusItemActivated(QSystemTrayIcon::ActivationReason reason);
+
+    static constexpr qsizetype kFixedItems = 3; // "Preferences", "Quit ZapRun", a separator
 
     Defaults &defaults_;
     QSystemTrayIcon statusItem_;

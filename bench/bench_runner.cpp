@@ -11,7 +11,8 @@ extern char **environ;
 namespace {
 
 // The floor: one bare process start of the shell doing nothing.
-void bareSpawn(benchmark::State &state) {
+void bareSpawn(benchmark::State &state)
+{
     char sh[] = "/bin/sh";
     char dashC[] = "-c";
     char colon[] = ":";
@@ -28,7 +29,8 @@ void bareSpawn(benchmark::State &state) {
 }
 
 // A script that does nothing, through everything a menu choice goes through.
-void emptyScript(benchmark::State &state) {
+void emptyScript(benchmark::State &state)
+{
     for (auto _ : state) {
         const ScriptOutcome outcome = Interpreter::run(QString());
         if (outcome.failed) {
@@ -43,7 +45,8 @@ void emptyScript(benchmark::State &state) {
 BENCHMARK(bareSpawn)->Unit(benchmark::kMicrosecond);
 BENCHMARK(emptyScript)->Unit(benchmark::kMicrosecond);
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

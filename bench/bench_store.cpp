@@ -9,11 +9,13 @@
 
 namespace {
 
-QStringList scripts(qsizetype count, QChar fill) {
+QStringList scripts(qsizetype count, QChar fill)
+{
     return QStringList(count, QString(1024, fill));
 }
 
-QStringList names(qsizetype count) {
+QStringList names(qsizetype count)
+{
     QStringList result;
     for (qsizetype i = 0; i < count; ++i)
         result << QStringLiteral("script number %1").arg(i);
@@ -21,7 +23,8 @@ QStringList names(qsizetype count) {
 }
 
 // One whole-array write, as add and delete each make twice.
-void storeWrite(benchmark::State &state) {
+void storeWrite(benchmark::State &state)
+{
     QTemporaryDir dir;
     Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
     defaults.setStringArray(all_scripts_name, names(state.range(0)));
@@ -32,7 +35,8 @@ void storeWrite(benchmark::State &state) {
 }
 
 // A selection in the editor stores its row: the library itself is written again unchanged.
-void storeWriteSelection(benchmark::State &state) {
+void storeWriteSelection(benchmark::State &state)
+{
     QTemporaryDir dir;
     Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
     defaults.setStringArray(all_scripts_name, names(state.range(0)));
@@ -44,7 +48,8 @@ void storeWriteSelection(benchmark::State &state) {
 }
 
 // Loading the library at start-up.
-void storeLoad(benchmark::State &state) {
+void storeLoad(benchmark::State &state)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("defaults.json"));
     {
@@ -60,7 +65,8 @@ void storeLoad(benchmark::State &state) {
 }
 
 // The queries that every menu rebuild and run make.
-void storeRead(benchmark::State &state) {
+void storeRead(benchmark::State &state)
+{
     QTemporaryDir dir;
     Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
     defaults.setStringArray(all_scripts_name, names(state.range(0)));
@@ -84,7 +90,8 @@ BENCHMARK(storeWriteSelection)
 BENCHMARK(storeLoad)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Complexity();
 BENCHMARK(storeRead)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Complexity();
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

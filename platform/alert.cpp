@@ -9,7 +9,8 @@ constexpr qsizetype kMaxShownChars = 4000;
 constexpr qsizetype kMaxShownLines = 40;
 
 // A dialog taller than the screen helps nobody; the start of a message says the most.
-QString shortened(const QString &text) {
+QString shortened(const QString &text)
+{
     QString shown = text.left(kMaxShownChars);
     qsizetype newline = -1;
     for (qsizetype line = 0; line < kMaxShownLines; ++line) {
@@ -24,7 +25,8 @@ QString shortened(const QString &text) {
 
 } // namespace
 
-void runAlert(const QString &messageText, const QString &informativeText) {
+void runAlert(const QString &messageText, const QString &informativeText)
+{
     QMessageBox alert;
     alert.setIcon(QMessageBox::Warning);
     alert.setTextFormat(Qt::PlainText);

@@ -2,27 +2,32 @@
 
 #include <QApplication>
 
-AppState &AppState::shared() {
+AppState &AppState::shared()
+{
     static AppState *state = new AppState; // lives with the process, like the application
     return *state;
 }
 
-AppState::AppState() {
+AppState::AppState()
+{
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &AppState::stateChanged);
 }
 
-void AppState::stateChanged(Qt::ApplicationState state) {
+void AppState::stateChanged(Qt::ApplicationState state)
+{
     if (state == Qt::ApplicationActive)
         emit didBecomeActive();
     else if (state == Qt::ApplicationInactive)
         emit didResignActive();
 }
 
-void AppState::setMainWindow(QWidget *window) {
+void AppState::setMainWindow(QWidget *window)
+{
     mainWindow_ = window;
 }
 
-QList<QWidget *> AppState::windows() const {
+QList<QWidget *> AppState::windows() const
+{
     QList<QWidget *> result;
     if (mainWindow_)
         result.append(mainWindow_);
@@ -34,12 +39,14 @@ QList<QWidget *> AppState::windows() const {
     return result;
 }
 
-bool AppState::hasVisibleWindows() const {
+bool AppState::hasVisibleWindows() const
+{
     const QList<QWidget *> all = windows();
     return std::any_of(all.begin(), all.end(), [](QWidget *w) { return w->isVisible(); });
 }
 
-void AppState::hide() {
+void AppState::hide()
+{
     if (hidden_ && !hasVisibleWindows())
         return;
     for (QWidget *window : windows())
@@ -48,19 +55,22 @@ void AppState::hide() {
     emit didHide();
 }
 
-void AppState::activateIgnoringOtherApps(QWidget *window) {
+void AppState::activateIgnoringOtherApps(QWidget *window)
+{
     const bool wasActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
     makeKeyAndOrderFront(window);
     if (wasActive)
         emit didBecomeActive();
 }
 
-void AppState::orderFront(QWidget *window) {
+void AppState::orderFront(QWidget *window)
+{
     window->show();
     window->raise();
 }
 
-void AppState::makeKeyAndOrderFront(QWidget *window) {
+void AppState::makeKeyAndOrderFront(QWidget *window)
+{
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     orderFront(window);
     window->activateWindow();

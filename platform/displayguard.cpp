@@ -12,7 +12,8 @@ namespace {
 QtMessageHandler previousHandler = nullptr;
 QByteArray lastPlatformWarning;
 
-void handler(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
     const bool fromPlatform = context.category && qstrncmp(context.category, "qt.qpa", 6) == 0;
     if (type == QtFatalMsg) {
         const QByteArray why =
@@ -33,10 +34,12 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
 
 } // namespace
 
-DisplayGuard::DisplayGuard() {
+DisplayGuard::DisplayGuard()
+{
     previousHandler = qInstallMessageHandler(handler);
 }
 
-DisplayGuard::~DisplayGuard() {
+DisplayGuard::~DisplayGuard()
+{
     qInstallMessageHandler(previousHandler);
 }

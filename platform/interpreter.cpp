@@ -17,12 +17,14 @@ struct Command {
     bool checkSyntaxFirst = true;
 };
 
-ScriptOutcome failure(const QString &message) {
+ScriptOutcome failure(const QString &message)
+{
     return {true, {}, message};
 }
 
 // Like the kernel: "#!" then the interpreter's path, then at most one argument (the rest).
-Command commandFor(const QString &source, const QString &path) {
+Command commandFor(const QString &source, const QString &path)
+{
     if (!source.startsWith(QLatin1String("#!")))
         return {QStringLiteral("/bin/sh"), {path}, true};
     const QString line = source.mid(2, source.indexOf(QLatin1Char('\n')) - 2).trimmed();
@@ -34,11 +36,13 @@ Command commandFor(const QString &source, const QString &path) {
     return command;
 }
 
-void appendBounded(QByteArray &into, const QByteArray &more) {
+void appendBounded(QByteArray &into, const QByteArray &more)
+{
     into.append(more.left(Interpreter::kMaxCapture - into.size()));
 }
 
-QString describeEnd(const QProcess &process) {
+QString describeEnd(const QProcess &process)
+{
     if (process.exitStatus() == QProcess::CrashExit) {
         const int signal = process.exitCode();
         return QStringLiteral("The script was stopped by signal %1 (%2).")
@@ -48,14 +52,16 @@ QString describeEnd(const QProcess &process) {
     return QStringLiteral("The script ended with exit status %1.").arg(process.exitCode());
 }
 
-QString errorText(QByteArray stderrBytes, const QString &path) {
+QString errorText(QByteArray stderrBytes, const QString &path)
+{
     if (stderrBytes.endsWith('\n'))
         stderrBytes.chop(1);
     QString text = QString::fromUtf8(stderrBytes);
     return text.replace(path, QStringLiteral("script"));
 }
 
-ScriptOutcome execute(const Command &command, const QString &path) {
+ScriptOutcome execute(const Command &command, const QString &path)
+{
     QProcess process;
     process.setProgram(command.program);
     process.setArguments(command.arguments);
@@ -85,7 +91,8 @@ ScriptOutcome execute(const Command &command, const QString &path) {
 
 } // namespace
 
-ScriptOutcome Interpreter::run(const QString &source) {
+ScriptOutcome Interpreter::run(const QString &source)
+{
     static bool busy = false;
     if (busy)
         return failure(QStringLiteral("Another script is still running."));

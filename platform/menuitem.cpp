@@ -6,7 +6,8 @@
 namespace {
 
 // Control characters are shown by their visible pictures (U+2400 onwards).
-QString shownText(const QString &title) {
+QString shownText(const QString &title)
+{
     QString text;
     text.reserve(title.size());
     for (QChar c : title) {
@@ -24,13 +25,17 @@ QString shownText(const QString &title) {
 
 } // namespace
 
-QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent) {
-    QAction *item = menu.addAction(shownText(title));
+QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent,
+                     QAction *before)
+{
+    auto *item = new QAction(shownText(title), &menu);
     item->setData(title);
     item->setShortcut(keyEquivalent);
+    menu.insertAction(before, item);
     return item;
 }
 
-QString menuItemTitle(const QAction *item) {
+QString menuItemTitle(const QAction *item)
+{
     return item ? item->data().toString() : QString();
 }

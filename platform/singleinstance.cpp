@@ -14,7 +14,8 @@ namespace {
 
 const QByteArray kReopen = QByteArrayLiteral("reopen\n");
 
-bool peerIsThisUser(qintptr descriptor) {
+bool peerIsThisUser(qintptr descriptor)
+{
     ucred credentials{};
     socklen_t length = sizeof credentials;
     return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
@@ -22,7 +23,8 @@ bool peerIsThisUser(qintptr descriptor) {
 }
 
 // A folder that only this user can enter, or an empty string when none can be had.
-QString privateFolder() {
+QString privateFolder()
+{
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
         return runtime;
@@ -35,7 +37,8 @@ QString privateFolder() {
     return folder;
 }
 
-QString sessionKey() {
+QString sessionKey()
+{
     QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
     if (display.isEmpty())
         display = qEnvironmentVariable("DISPLAY");
@@ -46,19 +49,22 @@ QString sessionKey() {
 } // namespace
 
 SingleInstance::SingleInstance(QObject *parent)
-    : QObject(parent) {
+    : QObject(parent)
+{
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
 }
 
-QString SingleInstance::serverPath() {
+QString SingleInstance::serverPath()
+{
     const QString folder = privateFolder();
     if (folder.isEmpty())
         return {};
     return folder + QStringLiteral("/zaprun-%1-%2.socket").arg(::getuid()).arg(sessionKey());
 }
 
-bool SingleInstance::claim() {
+bool SingleInstance::claim()
+{
     const QString path = serverPath();
     if (path.isEmpty())
         return true; // no private place for a socket: run alone rather than not at all
@@ -71,7 +77,8 @@ bool SingleInstance::claim() {
     return true;
 }
 
-bool SingleInstance::askRunningToReopen(const QString &path) {
+bool SingleInstance::askRunningToReopen(const QString &path)
+{
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(2000) || !peerIsThisUser(socket.socketDescriptor()))
@@ -82,7 +89,8 @@ bool SingleInstance::askRunningToReopen(const QString &path) {
     return true;
 }
 
-void SingleInstance::acceptConnection() {
+void SingleInstance::acceptConnection()
+{
     while (QLocalSocket *socket = server_.nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         if (!peerIsThisUser(socket->socketDescriptor())) {

@@ -7,7 +7,8 @@
 namespace {
 
 // A dark square with a light rim and light letters reads on light and dark panels alike.
-QPixmap drawSquare(int size) {
+QPixmap drawSquare(int size)
+{
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -28,7 +29,8 @@ QPixmap drawSquare(int size) {
 
 } // namespace
 
-QIcon zapRunIcon() {
+QIcon zapRunIcon()
+{
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         icon.addPixmap(drawSquare(size));

@@ -17,12 +17,14 @@
 
 namespace {
 
-void complain(const QString &line) {
+void complain(const QString &line)
+{
     std::fprintf(stderr, "zaprun: %s\n", qPrintable(line));
 }
 
 // The library's arrays are only usable when they hold strings alone.
-bool isStringArray(const QJsonValue &value) {
+bool isStringArray(const QJsonValue &value)
+{
     if (!value.isArray())
         return false;
     const QJsonArray array = value.toArray();
@@ -30,7 +32,8 @@ bool isStringArray(const QJsonValue &value) {
                        [](const QJsonValue &v) { return v.isString(); });
 }
 
-QString asText(const QJsonValue &value) {
+QString asText(const QJsonValue &value)
+{
     switch (value.type()) {
     case QJsonValue::String:
         return value.toString();
@@ -47,14 +50,16 @@ QString asText(const QJsonValue &value) {
     }
 }
 
-bool isValidUtf8(const QByteArray &bytes) {
+bool isValidUtf8(const QByteArray &bytes)
+{
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString ignored = decoder.decode(bytes);
     return !decoder.hasError();
 }
 
 // A free name beside path, so that nothing already there is ever overwritten.
-QString asideName(const QString &path, const QString &why) {
+QString asideName(const QString &path, const QString &why)
+{
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString base = QStringLiteral("%1.%2-%3").arg(path, why, stamp);
     QString candidate = base;
@@ -63,7 +68,8 @@ QString asideName(const QString &path, const QString &why) {
     return candidate;
 }
 
-bool ensureDirectory(const QString &path) {
+bool ensureDirectory(const QString &path)
+{
     const QFileInfo info(path);
     if (info.isDir())
         return true;
@@ -76,22 +82,26 @@ bool ensureDirectory(const QString &path) {
 
 Defaults::Defaults(const QString &filePath, QObject *parent)
     : QObject(parent)
-    , path_(filePath) {
+    , path_(filePath)
+{
     load();
 }
 
-QString Defaults::standardFilePath() {
+QString Defaults::standardFilePath()
+{
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty() || QDir::isRelativePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
     return config + QStringLiteral("/zaprun/defaults.json");
 }
 
-bool Defaults::contains(const QString &key) const {
+bool Defaults::contains(const QString &key) const
+{
     return values_.contains(key);
 }
 
-std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const {
+std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const
+{
     const QJsonValue value = values_.value(key);
     if (!value.isArray())
         return std::nullopt;
@@ -103,7 +113,8 @@ std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const
     return strings;
 }
 
-bool Defaults::boolForKey(const QString &key) const {
+bool Defaults::boolForKey(const QString &key) const
+{
     const QJsonValue value = values_.value(key);
     if (value.isBool())
         return value.toBool();
@@ -114,7 +125,8 @@ bool Defaults::boolForKey(const QString &key) const {
            text == QLatin1String("1");
 }
 
-qint64 Defaults::integerForKey(const QString &key) const {
+qint64 Defaults::integerForKey(const QString &key) const
+{
     const QJsonValue value = values_.value(key);
     if (value.isDouble())
         return value.toInteger(qint64(value.toDouble()));
@@ -123,26 +135,31 @@ qint64 Defaults::integerForKey(const QString &key) const {
     return value.toString().trimmed().toLongLong();
 }
 
-void Defaults::setStringArray(const QString &key, const QStringList &value) {
+void Defaults::setStringArray(const QString &key, const QStringList &value)
+{
     store(key, QJsonArray::fromStringList(value));
 }
 
-void Defaults::setBool(const QString &key, bool value) {
+void Defaults::setBool(const QString &key, bool value)
+{
     store(key, value);
 }
 
-void Defaults::setInteger(const QString &key, qint64 value) {
+void Defaults::setInteger(const QString &key, qint64 value)
+{
     store(key, value);
 }
 
-void Defaults::store(const QString &key, const QJsonValue &value) {
+void Defaults::store(const QString &key, const QJsonValue &value)
+{
     values_.insert(key, value);
     fragments_.remove(key);
     save();
     emit didChange();
 }
 
-void Defaults::load() {
+void Defaults::load()
+{
     const QFileInfo info(path_);
     if (!info.exists())
         return; // first run, or a link whose target is still to be written
@@ -165,7 +182,8 @@ void Defaults::load() {
     adopt(file.readAll());
 }
 
-void Defaults::adopt(const QByteArray &bytes) {
+void Defaults::adopt(const QByteArray &bytes)
+{
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
@@ -188,7 +206,8 @@ void Defaults::adopt(const QByteArray &bytes) {
 
 // A file that a rewrite would change beyond the edited key (mistyped values, unpaired arrays,
 // bytes that are not UTF-8) is copied aside before ZapRun first writes over it.
-bool Defaults::isUsableAsItStands(const QByteArray &bytes) const {
+bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
+{
     if (!isValidUtf8(bytes))
         return false;
     for (const QString &key : {all_scripts_name, all_scripts}) {
@@ -207,7 +226,8 @@ bool Defaults::isUsableAsItStands(const QByteArray &bytes) const {
 
 // The same bytes as the whole object written indented, but each key's text is kept between
 // writes: storing one key leaves the others, the script bodies above all, as they were.
-QByteArray Defaults::serialized() {
+QByteArray Defaults::serialized()
+{
     QByteArray text = "{\n";
     for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
         QByteArray &fragment = fragments_[it.key()];
@@ -223,7 +243,8 @@ QByteArray Defaults::serialized() {
     return text + "\n}\n";
 }
 
-bool Defaults::keepCopyOfOriginal() {
+bool Defaults::keepCopyOfOriginal()
+{
     const QString aside = asideName(path_, QStringLiteral("original"));
     if (!QFile::copy(path_, aside)) {
         complain(QStringLiteral("%1 holds entries that ZapRun cannot use as they stand and no "
@@ -238,7 +259,8 @@ bool Defaults::keepCopyOfOriginal() {
     return true;
 }
 
-bool Defaults::save() {
+bool Defaults::save()
+{
     if (copyBeforeFirstWrite_ && !keepCopyOfOriginal())
         return false;
     const QString folder = QFileInfo(path_).absolutePath();

@@ -5,19 +5,23 @@
 
 namespace library {
 
-QStringList returnAllNames(const Defaults &defaults) {
+QStringList returnAllNames(const Defaults &defaults)
+{
     return defaults.stringArrayForKey(all_scripts_name).value_or(QStringList{});
 }
 
-QStringList returnAllScripts(const Defaults &defaults) {
+QStringList returnAllScripts(const Defaults &defaults)
+{
     return defaults.stringArrayForKey(all_scripts).value_or(QStringList{});
 }
 
-bool userAlreadyExist(const Defaults &defaults, const QString &kUsernameKey) {
+bool userAlreadyExist(const Defaults &defaults, const QString &kUsernameKey)
+{
     return defaults.contains(kUsernameKey);
 }
 
-bool sameName(const QString &a, const QString &b) {
+bool sameName(const QString &a, const QString &b)
+{
     if (a == b)
         return true;
     return a.normalized(QString::NormalizationForm_D) == b.normalized(QString::NormalizationForm_D);

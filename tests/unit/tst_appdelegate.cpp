@@ -27,14 +27,16 @@ struct Alert {
 };
 
 // Each item of the menu as the user sees it, separators as "---".
-QStringList titles(const QMenu &menu) {
+QStringList titles(const QMenu &menu)
+{
     QStringList result;
     for (const QAction *item : menu.actions())
         result << (item->isSeparator() ? QStringLiteral("---") : menuItemTitle(item));
     return result;
 }
 
-QByteArray readAll(const QString &path) {
+QByteArray readAll(const QString &path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -50,12 +52,14 @@ class TestAppDelegate : public QObject {
 
     QString marker() const { return home_.filePath(QStringLiteral("marker")); }
 
-    void storeLibrary(const QStringList &names, const QStringList &bodies) {
+    void storeLibrary(const QStringList &names, const QStringList &bodies)
+    {
         defaults_->setStringArray(all_scripts_name, names);
         defaults_->setStringArray(all_scripts, bodies);
     }
 
-    QAction *itemTitled(const QString &title) {
+    QAction *itemTitled(const QString &title)
+    {
         const QList<QAction *> items = delegate_->menu()->actions();
         const auto found = std::find_if(items.begin(), items.end(),
                                         [&](QAction *a) { return menuItemTitle(a) == title; });
@@ -63,7 +67,8 @@ class TestAppDelegate : public QObject {
     }
 
     // Chooses the item and answers every alert it raises with "Ok", noting what each showed.
-    QList<Alert> choose(const QString &title) {
+    QList<Alert> choose(const QString &title)
+    {
         QList<Alert> alerts;
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, this, [&] {
@@ -88,13 +93,15 @@ class TestAppDelegate : public QObject {
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         qputenv("HOME", QFile::encodeName(home_.path()));
         qputenv("TMPDIR", QFile::encodeName(home_.filePath(QStringLiteral("tmp"))));
         QDir().mkpath(home_.filePath(QStringLiteral("tmp")));
     }
 
-    void init() {
+    void init()
+    {
         QFile::remove(marker());
         QFile::remove(home_.filePath(QStringLiteral("defaults.json")));
         defaults_ = std::make_unique<Defaults>(home_.filePath(QStringLiteral("defaults.json")));
@@ -102,12 +109,14 @@ private slots:
         delegate_->applicationDidFinishLaunching();
     }
 
-    void cleanup() {
+    void cleanup()
+    {
         delegate_.reset();
         defaults_.reset();
     }
 
-    void menuFollowsTheLibraryThroughItsLife() {
+    void menuFollowsTheLibraryThroughItsLife()
+    {
         const QStringList fixed = {QStringLiteral("Preferences"), QStringLiteral("Quit ZapRun"),
                                    QStringLiteral("---")};
         QCOMPARE(titles(*delegate_->menu()), fixed);
@@ -133,7 +142,8 @@ private slots:
         QCOMPARE(titles(*delegate_->menu()), fixed);
     }
 
-    void menuShowsOddNamesExactly() {
+    void menuShowsOddNamesExactly()
+    {
         const QStringList odd = {QStringLiteral(" lead and trail "),
                                  QStringLiteral("Tom & Jerry"),
                                  QStringLiteral("<b>bold</b>"),
@@ -147,7 +157,8 @@ private slots:
         QVERIFY(!itemTitled(QStringLiteral("tab\there"))->text().contains(QLatin1Char('\t')));
     }
 
-    void choosingAScriptRunsItsBodyQuietly() {
+    void choosingAScriptRunsItsBodyQuietly()
+    {
         storeLibrary({"one", "two", "three"},
                      {"echo 1 > \"$HOME/marker\"", "echo 2 > \"$HOME/marker\"",
                       "pwd > \"$HOME/marker\"; cat >> \"$HOME/marker\"; echo text result"});
@@ -155,7 +166,8 @@ private slots:
         QCOMPARE(readAll(marker()), QDir::homePath().toUtf8() + "\n");
     }
 
-    void failuresShowOneAlertWithTheMessage_data() {
+    void failuresShowOneAlertWithTheMessage_data()
+    {
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("message");
         QTest::newRow("stderr and status") << "echo boom >&2; exit 3"
@@ -172,7 +184,8 @@ private slots:
                                                << "The script ended with exit status 1.";
     }
 
-    void failuresShowOneAlertWithTheMessage() {
+    void failuresShowOneAlertWithTheMessage()
+    {
         QFETCH(QString, body);
         QFETCH(QString, message);
         storeLibrary({QStringLiteral("s")}, {body});
@@ -187,7 +200,8 @@ private slots:
         QVERIFY(!QFile::exists(marker()));
     }
 
-    void aSyntaxErrorRunsNothingOfTheBody() {
+    void aSyntaxErrorRunsNothingOfTheBody()
+    {
         storeLibrary({QStringLiteral("broken")},
                      {QStringLiteral("echo ran > \"$HOME/marker\"\nif then fi (\n")});
         const QList<Alert> alerts = choose(QStringLiteral("broken"));
@@ -198,7 +212,8 @@ private slots:
         QVERIFY(!QFile::exists(marker()));
     }
 
-    void bodiesOfAnySizeRunAndLeaveNoTemporaryFile() {
+    void bodiesOfAnySizeRunAndLeaveNoTemporaryFile()
+    {
         const QString tmp = home_.filePath(QStringLiteral("tmp"));
         QString big;
         while (big.size() < 1024 * 1024)
@@ -210,7 +225,8 @@ private slots:
         QCOMPARE(QDir(tmp).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
-    void aBackgroundChildDoesNotHoldTheRun() {
+    void aBackgroundChildDoesNotHoldTheRun()
+    {
         storeLibrary({QStringLiteral("bg")},
                      {QStringLiteral("sleep 60 & echo $! > \"$HOME/marker\"; echo started")});
         QCOMPARE(choose(QStringLiteral("bg")).size(), 0);
@@ -220,7 +236,8 @@ private slots:
         ::kill(child, SIGKILL);
     }
 
-    void duplicateNamesRunInOrderAndMissingBodiesAreReported() {
+    void duplicateNamesRunInOrderAndMissingBodiesAreReported()
+    {
         storeLibrary({"twice", "twice", "orphan"},
                      {"echo 1 >> \"$HOME/marker\"; exit 1", "echo 2 >> \"$HOME/marker\""});
         const QList<Alert> alerts = choose(QStringLiteral("twice"));
@@ -234,7 +251,8 @@ private slots:
         QCOMPARE(orphan[0].text, QStringLiteral("Error!"));
     }
 
-    void reopenBringsTheFirstWindowBack() {
+    void reopenBringsTheFirstWindowBack()
+    {
         QVERIFY(delegate_->applicationShouldHandleReopen(false)); // no window at all
         QWidget window;
         AppState::shared().setMainWindow(&window);

@@ -16,12 +16,14 @@
 
 namespace {
 
-QByteArray readAll(const QString &path) {
+QByteArray readAll(const QString &path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeAll(const QString &path, const QByteArray &bytes) {
+void writeAll(const QString &path, const QByteArray &bytes)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -29,13 +31,15 @@ void writeAll(const QString &path, const QByteArray &bytes) {
 }
 
 // Every file that the store put beside its own.
-QStringList keptAside(const QString &path) {
+QStringList keptAside(const QString &path)
+{
     const QFileInfo info(path);
     return QDir(info.absolutePath())
         .entryList({info.fileName() + QStringLiteral(".*")}, QDir::AllEntries | QDir::System);
 }
 
-mode_t modeOf(const QString &path) {
+mode_t modeOf(const QString &path)
+{
     struct stat info {};
     ::stat(QFile::encodeName(path).constData(), &info);
     return info.st_mode & 0777;
@@ -52,7 +56,8 @@ class TestDefaults : public QObject {
 private slots:
     void init() { QDir(dir_.path()).removeRecursively(), QDir().mkpath(dir_.path()); }
 
-    void valuesSurviveAndMissingKeysReadAsDefaults() {
+    void valuesSurviveAndMissingKeysReadAsDefaults()
+    {
         {
             Defaults first(path());
             QVERIFY(!first.contains(all_scripts_name));
@@ -77,14 +82,16 @@ private slots:
         QVERIFY(keptAside(path()).isEmpty());
     }
 
-    void emptyLibraryStillExists() {
+    void emptyLibraryStillExists()
+    {
         Defaults defaults(path());
         defaults.setStringArray(all_scripts_name, {});
         QVERIFY(library::userAlreadyExist(defaults, all_scripts_name));
         QVERIFY(library::returnAllNames(defaults).isEmpty());
     }
 
-    void observersRunInsideEveryWriteAndMayWriteAgain() {
+    void observersRunInsideEveryWriteAndMayWriteAgain()
+    {
         Defaults defaults(path());
         QStringList seen;
         int depth = 0;
@@ -104,7 +111,8 @@ private slots:
         QCOMPARE(seen.size(), 3);
     }
 
-    void unreadableFilesAreKeptAsideNeverOverwritten_data() {
+    void unreadableFilesAreKeptAsideNeverOverwritten_data()
+    {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("not json") << QByteArray("all scripts names = a");
         QTest::newRow("truncated") << QByteArray("{\"all scripts names\": [\"a\", \"b");
@@ -112,7 +120,8 @@ private slots:
         QTest::newRow("array at the top") << QByteArray("[\"a\"]");
     }
 
-    void unreadableFilesAreKeptAsideNeverOverwritten() {
+    void unreadableFilesAreKeptAsideNeverOverwritten()
+    {
         QFETCH(QByteArray, bytes);
         writeAll(path(), bytes);
         Defaults defaults(path());
@@ -127,7 +136,8 @@ private slots:
         QCOMPARE(keptAside(path()).size(), 1);
     }
 
-    void directoryInTheFilesPlaceIsMovedAside() {
+    void directoryInTheFilesPlaceIsMovedAside()
+    {
         QDir().mkpath(path());
         writeAll(path() + QStringLiteral("/inside"), "keep me");
         Defaults defaults(path());
@@ -140,7 +150,8 @@ private slots:
                  QByteArray("keep me"));
     }
 
-    void mistypedValuesReadAsMissingAndTheOriginalIsCopiedBeforeTheFirstWrite() {
+    void mistypedValuesReadAsMissingAndTheOriginalIsCopiedBeforeTheFirstWrite()
+    {
         const QByteArray original = "{\"all scripts names\": \"solo\", \"all scripts\": [\"x\", 3, "
                                     "null], \"sel script index\": \"2\", \"show main\": \"yes\", "
                                     "\"other\": {\"kept\": true}}";
@@ -166,7 +177,8 @@ private slots:
                  QJsonValue(true));
     }
 
-    void aFailedWriteKeepsTheChangeForThisRunAndTellsObservers() {
+    void aFailedWriteKeepsTheChangeForThisRunAndTellsObservers()
+    {
         const QString blocked = dir_.filePath(QStringLiteral("file-not-folder"));
         writeAll(blocked, "x");
         Defaults defaults(blocked + QStringLiteral("/zaprun/defaults.json"));
@@ -177,7 +189,8 @@ private slots:
         QCOMPARE(readAll(blocked), QByteArray("x"));
     }
 
-    void aReaderNeverSeesAPartialFile() {
+    void aReaderNeverSeesAPartialFile()
+    {
         Defaults defaults(path());
         defaults.setStringArray(all_scripts, {});
         std::atomic<bool> done = false;
@@ -201,7 +214,8 @@ private slots:
         QCOMPARE(broken.load(), 0);
     }
 
-    void namesCompareAsCanonicalUnicode() {
+    void namesCompareAsCanonicalUnicode()
+    {
         const QString composed = QStringLiteral("caf\u00e9");
         const QString decomposed = QStringLiteral("cafe\u0301");
         QVERIFY(library::sameName(composed, decomposed));
