@@ -1,4 +1,5 @@
 #include "app/appdelegate.h"
+#include "editor/viewcontroller.h"
 #include "platform/appstate.h"
 #include "platform/displayguard.h"
 #include "platform/singleinstance.h"
@@ -40,13 +41,17 @@ int main(int argc, char **argv)
 
     Defaults defaults(Defaults::standardFilePath());
     AppDelegate delegate(defaults);
+    ViewController editor(defaults);
+    AppState::shared().setMainWindow(&editor);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, [&delegate] {
         delegate.applicationShouldHandleReopen(AppState::shared().hasVisibleWindows());
     });
     QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         reportMissingTray();
+        AppState::shared().activateIgnoringOtherApps(&editor);
+    }
     return QApplication::exec();
 }

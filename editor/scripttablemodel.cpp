@@ -1,0 +1,54 @@
+#include "editor/scripttablemodel.h"
+
+#include "editor/viewcontroller.h"
+
+#include <limits>
+
+ScriptTableModel::ScriptTableModel(const ViewController &controller, QObject *parent)
+    : QAbstractTableModel(parent)
+    , controller_(controller)
+{}
+
+int ScriptTableModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    const qint64 rows = controller_.numberOfRowsInTableView();
+    return int(std::min<qint64>(rows, std::numeric_limits<int>::max()));
+}
+
+int ScriptTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 1;
+}
+
+QVariant ScriptTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return {};
+    return controller_.objectValueForRow(index.row());
+}
+
+QVariant ScriptTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section == 0)
+        return QStringLiteral("Scripts");
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void ScriptTableModel::reloadData()
+{
+    beginResetModel();
+    endResetModel();
+}
+
+void ScriptTableModel::beginAppend()
+{
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+}
+
+void ScriptTableModel::endAppend()
+{
+    endInsertRows();
+}

@@ -1,0 +1,247 @@
+#include "editor/viewcontroller.h"
+
+#include "editor/previewpopover.h"
+#include "editor/scripttablemodel.h"
+#include "platform/appstate.h"
+#include "store/defaults.h"
+#include "store/keys.h"
+#include "store/library.h"
+#include "ui_viewcontroller.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMimeData>
+
+#include <algorithm>
+
+namespace {
+
+bool listsName(const QStringList &names, const QString &name)
+{
+    return std::any_of(names.begin(), names.end(),
+                       [&name](const QString &n) { return library::sameName(n, name); });
+}
+
+} // namespace
+
+ViewController::ViewController(Defaults &defaults, QWidget *parent)
+    : QMainWindow(parent)
+    , defaults_(defaults)
+    , ui_(std::make_unique<Ui::ViewController>())
+{
+    ui_->setupUi(this);
+    tableView = ui_->tableView;
+    previewBtn = ui_->previewBtn;
+    nameFld = ui_->nameFld;
+    actionGuide = ui_->actionGuide;
+    actionSettings = ui_->actionSettings;
+
+    connect(ui_->addBtn, &QPushButton::clicked, this, &ViewController::add);
+    connect(ui_->delBtn, &QPushButton::clicked, this, &ViewController::del);
+    if (nameFld)
+        connect(nameFld, &QLineEdit::returnPressed, this, &ViewController::enterFld);
+    if (previewBtn)
+        connect(previewBtn, &QPushButton::clicked, this, &ViewController::presentPreview);
+    viewDidLoad();
+}
+
+// The table outlives this destructor's body as a child widget and may still ask its model for
+// rows, which asks this controller: it must ask an empty model by then.
+ViewController::~ViewController()
+{
+    if (tableView)
+        tableView->setModel(nullptr);
+}
+
+void ViewController::viewDidLoad()
+{
+    model_ = new ScriptTableModel(*this, this);
+    if (tableView) {
+        tableView->setModel(model_);
+        // After setModel: the view makes a new selection model for the new model.
+        connect(tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                &ViewController::tableViewSelectionDidChange);
+    }
+
+    connect(&defaults_, &Defaults::didChange, this, &ViewController::defaultsChanged);
+    AppState &app = AppState::shared();
+    connect(&app, &AppState::didBecomeActive, this, &ViewController::active);
+    connect(&app, &AppState::didResignActive, this, &ViewController::deactivate);
+    connect(&app, &AppState::didHide, this, &ViewController::windowWillClose);
+
+    if (!library::userAlreadyExist(defaults_, all_scripts_name))
+        return;
+    tableViewDat.append(returnAllNames());
+    reloadData();
+}
+
+void ViewController::enterFld()
+{}
+
+void ViewController::del()
+{
+    const QString name = nameFld ? nameFld->text() : QString();
+    if (name.isEmpty())
+        return;
+    if (previewBtn)
+        previewBtn->hide();
+    if (library::userAlreadyExist(defaults_, all_scripts_name)) {
+        QStringList bodies = returnAllScripts();
+        QStringList names = returnAllNames();
+        const auto found = std::find_if(names.begin(), names.end(), [&name](const QString &n) {
+            return library::sameName(n, name);
+        });
+        if (found != names.end()) {
+            const qsizetype i = found - names.begin();
+            names.removeAt(i);
+            // A hand-edited store may hold fewer bodies or rows: the others keep their pairs.
+            if (i < bodies.size())
+                bodies.removeAt(i);
+            if (i < tableViewDat.size())
+                tableViewDat.removeAt(i);
+        }
+        defaults_.setStringArray(all_scripts_name, names);
+        defaults_.setStringArray(all_scripts, bodies);
+    }
+    if (nameFld)
+        nameFld->clear();
+    reloadData();
+}
+
+QStringList ViewController::returnAllNames() const
+{
+    return library::returnAllNames(defaults_);
+}
+
+QStringList ViewController::returnAllScripts() const
+{
+    return library::returnAllScripts(defaults_);
+}
+
+void ViewController::setName()
+{
+    const QString name = nameFld ? nameFld->text() : QString();
+    if (listsName(tableViewDat, name))
+        return;
+    if (name.isEmpty())
+        return;
+    QStringList names;
+    QStringList bodies;
+    if (library::userAlreadyExist(defaults_, all_scripts_name)) {
+        names = returnAllNames();
+        bodies = returnAllScripts();
+    }
+    if (listsName(names, name))
+        return;
+    // A hand-edited store may hold more or fewer bodies than names; the new body must land at
+    // the new name's index. Missing bodies become empty, surplus ones are dropped (the store
+    // keeps the original file aside).
+    bodies.resize(names.size());
+    names.append(name);
+    defaults_.setStringArray(all_scripts_name, names);
+    bodies.append(clipbStr);
+    defaults_.setStringArray(all_scripts, bodies);
+    if (model_)
+        model_->beginAppend();
+    tableViewDat.append(name);
+    if (model_)
+        model_->endAppend();
+}
+
+void ViewController::add()
+{
+    setName();
+}
+
+void ViewController::defaultsChanged()
+{
+    if (!defaults_.boolForKey(show_main))
+        return;
+    defaults_.setBool(show_main, false);
+    AppState::shared().activateIgnoringOtherApps(window());
+}
+
+void ViewController::windowWillClose()
+{
+    AppState::shared().hide();
+    tmrPastbrd.stop();
+}
+
+void ViewController::active()
+{
+    AppState::makeKeyAndOrderFront(window());
+    captureClipboard();
+}
+
+void ViewController::deactivate()
+{}
+
+void ViewController::clipbrdWithTimer()
+{
+    captureClipboard();
+}
+
+qint64 ViewController::numberOfRowsInTableView() const
+{
+    return tableViewDat.size();
+}
+
+QString ViewController::objectValueForRow(qsizetype row) const
+{
+    return row >= 0 && row < tableViewDat.size() ? tableViewDat[row] : QString();
+}
+
+void ViewController::tableViewSelectionDidChange()
+{
+    if (!tableView || !tableView->selectionModel())
+        return;
+    const QModelIndexList selected = tableView->selectionModel()->selectedRows();
+    const qsizetype row = selected.isEmpty() ? -1 : selected.first().row();
+    if (previewBtn)
+        previewBtn->hide();
+    if (row < 0 || row >= tableViewDat.size())
+        return;
+    if (nameFld)
+        nameFld->setText(tableViewDat[row]);
+    defaults_.setInteger(sel_script, row);
+    if (previewBtn)
+        previewBtn->show();
+}
+
+void ViewController::closeEvent(QCloseEvent *event)
+{
+    windowWillClose();
+    event->accept();
+}
+
+// X11 and Wayland clipboards hold one item, so the item's text and the clipboard's are one.
+void ViewController::captureClipboard()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    if (!data || !data->hasFormat(QStringLiteral("text/plain")))
+        return;
+    const QString text = data->text();
+    if (library::sameName(text, clipbStr))
+        return;
+    clipbStr = text;
+}
+
+// A reset also clears the selection, silently; delete has hidden the preview button already.
+void ViewController::reloadData()
+{
+    if (model_)
+        model_->reloadData();
+}
+
+// Stands in for the layout's presentation: a new popover each time, so it shows the current
+// selection, deleted when it closes.
+void ViewController::presentPreview()
+{
+    if (!previewBtn)
+        return;
+    auto *popover = new PreviewPopover(defaults_, this);
+    popover->setAttribute(Qt::WA_DeleteOnClose);
+    popover->move(previewBtn->mapToGlobal(QPoint(0, previewBtn->height())));
+    popover->show();
+}

@@ -1,0 +1,113 @@
+#include "editor/previewpopover.h"
+#include "editor/viewcontroller.h"
+#include "editortestsupport.h"
+
+#include <QImage>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+
+QString clipboardText()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    return data && data->hasText() ? data->text() : QStringLiteral("<no text>");
+}
+
+void copy(PreviewPopover &popover)
+{
+    popover.findChild<QPushButton *>(QStringLiteral("copyBtn"))->click();
+}
+
+} // namespace
+
+class TestPreviewPopover : public QObject {
+    Q_OBJECT
+
+private slots:
+    void opensUnderTheButtonWithTheSelectedBody();
+    void copiesTheViewsText();
+    void indexOutsideTheBodiesShowsNothing();
+};
+
+void TestPreviewPopover::opensUnderTheButtonWithTheSelectedBody()
+{
+    TestStore store;
+    store.library("one|two|three", "1|2|echo 'three'  \n\tdate\n");
+    ViewController vc(*store.defaults);
+    vc.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&vc));
+
+    vc.tableView->selectRow(2);
+    vc.previewBtn->click();
+    QPointer<PreviewPopover> popover = vc.findChild<PreviewPopover *>();
+    QVERIFY(popover && popover->isVisible());
+    QCOMPARE(popover->windowType(), Qt::Popup);
+    QCOMPARE(popover->txtView->toPlainText(), "echo 'three'  \n\tdate\n");
+    // Just under the button; the platform may add a small frame margin.
+    const QPoint under = vc.previewBtn->mapToGlobal(QPoint(0, vc.previewBtn->height()));
+    QVERIFY((popover->pos() - under).manhattanLength() <= 6);
+
+    copy(*popover);
+    QCOMPARE(clipboardText(), "echo 'three'  \n\tdate\n");
+    popover->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!popover, 500);
+
+    vc.tableView->selectRow(0); // made anew, so it shows the selection of now
+    vc.previewBtn->click();
+    QCOMPARE(vc.findChildren<PreviewPopover *>().size(), 1);
+    QCOMPARE(vc.findChild<PreviewPopover *>()->txtView->toPlainText(), "1");
+}
+
+void TestPreviewPopover::copiesTheViewsText()
+{
+    // CR LF, a no-break space and a line separator: the text view would rewrite each.
+    const char *const exact = "printf 'a\u00a0b'\r\necho c\u2028\n";
+    TestStore store;
+    store.library("empty|old|exact", "|echo old|printf 'a\u00a0b'\r\necho c\u2028\n");
+
+    auto *image = new QMimeData;
+    image->setImageData(QImage(4, 4, QImage::Format_RGB32));
+    putOnClipboard(image);
+    PreviewPopover empty(*store.defaults);
+    QCOMPARE(empty.txtView->toPlainText(), QString());
+    copy(empty);
+    QCOMPARE(clipboardText(), QString());
+    QVERIFY(!QGuiApplication::clipboard()->mimeData()->hasImage());
+
+    store.defaults->setInteger(sel_script, 1);
+    PreviewPopover edited(*store.defaults);
+    edited.txtView->moveCursor(QTextCursor::End);
+    QTest::keyClicks(edited.txtView, QStringLiteral(" new"));
+    copy(edited);
+    QCOMPARE(clipboardText(), "echo old new");
+    QCOMPARE(store.bodies().at(1), "echo old");
+    QTest::keyClick(edited.txtView, Qt::Key_Return);
+    copy(edited); // the second copy replaces the first
+    QCOMPARE(clipboardText(), "echo old new\n");
+
+    store.defaults->setInteger(sel_script, 2);
+    PreviewPopover unedited(*store.defaults);
+    copy(unedited);
+    QCOMPARE(clipboardText(), QString::fromUtf8(exact));
+}
+
+void TestPreviewPopover::indexOutsideTheBodiesShowsNothing()
+{
+    TestStore store;
+    store.library("a|b", "A|B");
+    for (const qint64 index : {qint64(2), qint64(-1), qint64(1) << 40}) {
+        store.defaults->setInteger(sel_script, index);
+        PreviewPopover popover(*store.defaults);
+        QCOMPARE(popover.txtView->toPlainText(), QString());
+    }
+
+    TestStore noBodies(R"({"all scripts names": ["a"], "sel script index": 0})");
+    PreviewPopover popover(*noBodies.defaults);
+    QCOMPARE(popover.txtView->toPlainText(), QString());
+}
+
+QTEST_MAIN(TestPreviewPopover)
+#include "tst_previewpopover.moc"
