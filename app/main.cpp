@@ -1,5 +1,8 @@
 #include "app/appdelegate.h"
 #include "editor/viewcontroller.h"
+#include "help/imageguide.h"
+#include "help/settings.h"
+#include "packaging/appid.h"
 #include "platform/appstate.h"
 #include "platform/displayguard.h"
 #include "platform/singleinstance.h"
@@ -19,6 +22,18 @@ std::unique_ptr<QApplication> connectToDisplay(int &argc, char **argv)
     return std::make_unique<QApplication>(argc, argv);
 }
 
+// The help windows are made anew each time they are asked for and gone when closed.
+template <typename Window> void openFrom(QAction *action)
+{
+    if (!action)
+        return;
+    QObject::connect(action, &QAction::triggered, [] {
+        auto *window = new Window;
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+    });
+}
+
 void reportMissingTray()
 {
     std::fprintf(stderr, "zaprun: no system tray was found; the zR icon will appear when a tray "
@@ -34,6 +49,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("ZapRun"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(zapRunIcon());
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 
     SingleInstance instance;
     if (!instance.claim())
@@ -43,6 +59,8 @@ int main(int argc, char **argv)
     AppDelegate delegate(defaults);
     ViewController editor(defaults);
     AppState::shared().setMainWindow(&editor);
+    openFrom<ImageGuide>(editor.actionGuide);
+    openFrom<Settings>(editor.actionSettings);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, [&delegate] {
         delegate.applicationShouldHandleReopen(AppState::shared().hasVisibleWindows());
     });

@@ -15,7 +15,7 @@ int main(int argc, char **argv)
     pixmap.fill(Qt::darkGray);
     QMenu menu;
     menu.addAction(QStringLiteral("Quit"), &app, &QApplication::quit);
-    QSystemTrayIcon icon(QIcon(pixmap));
+    QSystemTrayIcon icon{QIcon(pixmap)};
     icon.setContextMenu(&menu);
     icon.show();
     return QApplication::exec();

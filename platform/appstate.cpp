@@ -1,6 +1,7 @@
 #include "platform/appstate.h"
 
 #include <QApplication>
+#include <QWindow>
 
 AppState &AppState::shared()
 {
@@ -10,15 +11,31 @@ AppState &AppState::shared()
 
 AppState::AppState()
 {
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, &AppState::stateChanged);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, &AppState::followFocus);
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &AppState::followFocus);
 }
 
-void AppState::stateChanged(Qt::ApplicationState state)
+// Opening the tray menu gives the menu the keyboard, and Qt calls that active. It is not the
+// user switching to ZapRun: only focus in one of its windows is, and a popup opened from a
+// window of an already active ZapRun keeps it active.
+void AppState::followFocus()
 {
-    if (state == Qt::ApplicationActive)
+    bool active = false;
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive)
+        active = focusIsInAWindow() || active_;
+    if (active == active_)
+        return;
+    active_ = active;
+    if (active)
         emit didBecomeActive();
-    else if (state == Qt::ApplicationInactive)
+    else
         emit didResignActive();
+}
+
+bool AppState::focusIsInAWindow()
+{
+    const QWindow *focus = QGuiApplication::focusWindow();
+    return focus && focus->type() != Qt::Popup && focus->type() != Qt::ToolTip;
 }
 
 void AppState::setMainWindow(QWidget *window)
@@ -57,7 +74,7 @@ void AppState::hide()
 
 void AppState::activateIgnoringOtherApps(QWidget *window)
 {
-    const bool wasActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    const bool wasActive = active_;
     makeKeyAndOrderFront(window);
     if (wasActive)
         emit didBecomeActive();

@@ -33,8 +33,10 @@ signals:
 
 private:
     AppState();
-    void stateChanged(Qt::ApplicationState state);
+    void followFocus();
+    static bool focusIsInAWindow();
 
     QPointer<QWidget> mainWindow_;
+    bool active_ = false;
     bool hidden_ = false;
 };

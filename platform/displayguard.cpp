@@ -26,6 +26,9 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
         lastPlatformWarning = message.toLocal8Bit();
         return;
     }
+    if (fromPlatform && type == QtInfoMsg)
+        return; // the plugin's own "could not load" note; the warning above says why
+
     if (previousHandler)
         previousHandler(type, context, message);
     else
