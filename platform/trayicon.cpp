@@ -1,20 +1,20 @@
 #include "platform/trayicon.h"
 
 #include <QFont>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPixmap>
 
 namespace {
 
 // A dark square with a light rim and light letters reads on light and dark panels alike.
-QPixmap drawSquare(int size)
+void drawSquare(QPainter &painter, const QRect &area)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
+    const qreal size = qMin(area.width(), area.height());
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal rim = qMax(1.0, size / 16.0);
-    const QRectF square = QRectF(0, 0, size, size).adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2);
+    const QRectF square =
+        QRectF(area.topLeft(), QSizeF(size, size)).adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2);
     painter.setPen(QPen(QColor(0xe8, 0xea, 0xed), rim));
     painter.setBrush(QColor(0x1f, 0x23, 0x29));
     painter.drawRoundedRect(square, size / 6.0, size / 6.0);
@@ -24,15 +24,40 @@ QPixmap drawSquare(int size)
     painter.setFont(font);
     painter.setPen(QColor(0xff, 0xd3, 0x3d));
     painter.drawText(square, Qt::AlignCenter, QStringLiteral("zR"));
-    return pixmap;
 }
+
+// Draws each size when it is first asked for: the tray wants one or two, and drawing every
+// size at start-up is wasted time.
+class SquareIconEngine : public QIconEngine {
+public:
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
+    {
+        drawSquare(*painter, rect);
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paint(&painter, pixmap.rect(), mode, state);
+        return pixmap;
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        QList<QSize> sizes;
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+            sizes << QSize(size, size);
+        return sizes;
+    }
+
+    QIconEngine *clone() const override { return new SquareIconEngine; }
+};
 
 } // namespace
 
 QIcon zapRunIcon()
 {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(drawSquare(size));
-    return icon;
+    return QIcon(new SquareIconEngine);
 }

@@ -10,9 +10,11 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QStringDecoder>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <sys/stat.h>
 
 namespace {
@@ -50,13 +52,6 @@ QString asText(const QJsonValue &value)
     }
 }
 
-bool isValidUtf8(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString ignored = decoder.decode(bytes);
-    return !decoder.hasError();
-}
-
 // A free name beside path, so that nothing already there is ever overwritten.
 QString asideName(const QString &path, const QString &why)
 {
@@ -66,6 +61,15 @@ QString asideName(const QString &path, const QString &why)
     for (int n = 1; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
         candidate = QStringLiteral("%1-%2").arg(base).arg(n);
     return candidate;
+}
+
+// QSaveFile::commit() renames its file into place even when the final flush failed, and a short
+// write (a full disk, a file size limit) reports no error: either would replace the store with
+// a truncated file. So every byte must be written and flushed before the commit.
+bool writeWhole(QSaveFile &file, const QByteArray &bytes)
+{
+    errno = 0;
+    return file.write(bytes) == bytes.size() && file.flush();
 }
 
 bool ensureDirectory(const QString &path)
@@ -128,8 +132,15 @@ bool Defaults::boolForKey(const QString &key) const
 qint64 Defaults::integerForKey(const QString &key) const
 {
     const QJsonValue value = values_.value(key);
-    if (value.isDouble())
-        return value.toInteger(qint64(value.toDouble()));
+    if (value.isDouble()) {
+        // A hand-edited number out of range saturates: converting it as it is would be undefined.
+        const double number = value.toDouble();
+        if (number >= 0x1p63)
+            return std::numeric_limits<qint64>::max();
+        if (number <= -0x1p63)
+            return std::numeric_limits<qint64>::min();
+        return qint64(number);
+    }
     if (value.isBool())
         return value.toBool() ? 1 : 0;
     return value.toString().trimmed().toLongLong();
@@ -208,7 +219,7 @@ void Defaults::adopt(const QByteArray &bytes)
 // bytes that are not UTF-8) is copied aside before ZapRun first writes over it.
 bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
 {
-    if (!isValidUtf8(bytes))
+    if (!bytes.isValidUtf8())
         return false;
     for (const QString &key : {all_scripts_name, all_scripts}) {
         if (values_.contains(key) && !isStringArray(values_.value(key)))
@@ -226,9 +237,11 @@ bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
 
 // The same bytes as the whole object written indented, but each key's text is kept between
 // writes: storing one key leaves the others, the script bodies above all, as they were.
+// The library runs to megabytes: the text is assembled in one buffer of the final size, since
+// every extra copy of it costs as much as the write itself.
 QByteArray Defaults::serialized()
 {
-    QByteArray text = "{\n";
+    qsizetype size = 2 + 3; // "{\n" and "\n}\n"
     for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
         QByteArray &fragment = fragments_[it.key()];
         if (fragment.isEmpty()) {
@@ -236,11 +249,18 @@ QByteArray Defaults::serialized()
                 QJsonDocument(QJsonObject{{it.key(), it.value()}}).toJson(QJsonDocument::Indented);
             fragment = alone.mid(2, alone.size() - 5); // without "{\n" and "\n}\n"
         }
+        size += fragment.size() + 2; // and ",\n"
+    }
+    QByteArray text;
+    text.reserve(size);
+    text += "{\n";
+    for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
         if (it != values_.constBegin())
             text += ",\n";
-        text += fragment;
+        text += fragments_.value(it.key());
     }
-    return text + "\n}\n";
+    text += "\n}\n";
+    return text;
 }
 
 bool Defaults::keepCopyOfOriginal()
@@ -268,8 +288,13 @@ bool Defaults::save()
     QSaveFile file(path_);
     if (!ensureDirectory(folder))
         reason = QStringLiteral("cannot create the folder %1").arg(folder);
-    else if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0 ||
-             file.write(serialized()) < 0 || !file.commit())
+    else if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0)
+        reason = file.errorString();
+    else if (!writeWhole(file, serialized()))
+        reason = file.error() != QFileDevice::NoError
+                     ? file.errorString()
+                     : QString::fromLocal8Bit(std::strerror(errno));
+    else if (!file.commit())
         reason = file.errorString();
     if (reason.isEmpty())
         return true;

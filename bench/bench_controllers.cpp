@@ -1,0 +1,188 @@
+// Adding, deleting and selecting end to end: a real editor and tray menu on one store, as in
+// the application. Each measured action includes its durable writes, the observers (the menu's
+// update, the editor's table) and one pass of the event loop, so that the editor window's
+// resulting layout and repaint are in the figure too.
+#include "app/appdelegate.h"
+#include "editor/viewcontroller.h"
+#include "store/defaults.h"
+#include "store/keys.h"
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <memory>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The application as main() puts it together, with a library of `count` scripts of 1 KiB.
+struct Application {
+    explicit Application(qsizetype count)
+        : defaults(dir.filePath(QStringLiteral("defaults.json")))
+    {
+        QStringList names;
+        for (qsizetype i = 0; i < count; ++i)
+            names << QStringLiteral("script number %1").arg(i);
+        defaults.setStringArray(all_scripts_name, names);
+        defaults.setStringArray(all_scripts, QStringList(count, QString(1024, QLatin1Char('x'))));
+        delegate = std::make_unique<AppDelegate>(defaults);
+        delegate->applicationDidFinishLaunching();
+        editor = std::make_unique<ViewController>(defaults);
+        editor->clipbStr = QString(1024, QLatin1Char('y'));
+        // The user adds and deletes with the editor window open.
+        editor->show();
+        settle();
+    }
+
+    ~Application()
+    {
+        editor.reset();
+        delegate.reset();
+        settle();
+    }
+
+    // Everything the last action left for the event loop, removed menu items included.
+    static void settle()
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Adds a script under `name`: two writes (names, then bodies); menu and table follow.
+    double add(const QString &name)
+    {
+        const auto start = Clock::now();
+        editor->nameFld->setText(name);
+        editor->add();
+        QCoreApplication::processEvents();
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    }
+
+    double del(const QString &name)
+    {
+        const auto start = Clock::now();
+        editor->nameFld->setText(name);
+        editor->del();
+        QCoreApplication::processEvents();
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    }
+
+    // The menu must hold the fixed items and every script: a benchmark that measured a
+    // shortcut would be worthless.
+    bool consistent(qsizetype scripts) const
+    {
+        return delegate->menu()->actions().size() == scripts + 3;
+    }
+
+    QTemporaryDir dir;
+    Defaults defaults;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<ViewController> editor;
+};
+
+QString addedName(qint64 serial)
+{
+    return QStringLiteral("added script %1").arg(serial);
+}
+
+// Adds a new script at the end of the library; the deletion that restores the size is not
+// timed.
+void controllerAdd(benchmark::State &state)
+{
+    Application app(state.range(0));
+    qint64 serial = 0;
+    for (auto _ : state) {
+        const QString name = addedName(serial++);
+        state.SetIterationTime(app.add(name));
+        app.del(name);
+        Application::settle();
+    }
+    if (!app.consistent(state.range(0)))
+        state.SkipWithError("the menu does not list the library");
+    state.SetComplexityN(state.range(0));
+}
+
+// Deletes the script just added at the end; the addition is not timed.
+void controllerDeleteLast(benchmark::State &state)
+{
+    Application app(state.range(0));
+    qint64 serial = 0;
+    for (auto _ : state) {
+        const QString name = addedName(serial++);
+        app.add(name);
+        Application::settle();
+        state.SetIterationTime(app.del(name));
+        Application::settle();
+    }
+    if (!app.consistent(state.range(0)))
+        state.SkipWithError("the menu does not list the library");
+    state.SetComplexityN(state.range(0));
+}
+
+// Deletes a script from the middle of the library (every later menu item moves up), then adds
+// it back at the end, untimed.
+void controllerDeleteMiddle(benchmark::State &state)
+{
+    Application app(state.range(0));
+    for (auto _ : state) {
+        const QString name = app.editor->objectValueForRow(state.range(0) / 2);
+        state.SetIterationTime(app.del(name));
+        Application::settle();
+        app.add(name);
+        Application::settle();
+    }
+    if (!app.consistent(state.range(0)))
+        state.SkipWithError("the menu does not list the library");
+    state.SetComplexityN(state.range(0));
+}
+
+// A click on another row of the editor's table: the field shows its name, the store writes
+// "sel script index" (the whole file, durably) and the menu checks its items.
+void controllerSelect(benchmark::State &state)
+{
+    Application app(state.range(0));
+    QTableView &table = *app.editor->tableView;
+    qint64 row = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        table.selectRow(int(row));
+        QCoreApplication::processEvents();
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        row = (row + 1) % state.range(0);
+    }
+    if (app.defaults.integerForKey(sel_script) != (row + state.range(0) - 1) % state.range(0))
+        state.SkipWithError("the selection was not stored");
+    state.SetComplexityN(state.range(0));
+}
+
+void sizes(benchmark::internal::Benchmark *bench)
+{
+    bench->Arg(10)->Arg(1000)->Arg(10000);
+    bench->UseManualTime()->Unit(benchmark::kMillisecond)->Complexity();
+}
+
+} // namespace
+
+BENCHMARK(controllerAdd)->Apply(sizes);
+BENCHMARK(controllerDeleteLast)->Apply(sizes);
+BENCHMARK(controllerDeleteMiddle)->Apply(sizes);
+BENCHMARK(controllerSelect)->Apply(sizes);
+
+int main(int argc, char **argv)
+{
+    // No display needed: the widgets work the same on the offscreen platform.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
