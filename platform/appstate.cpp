@@ -35,7 +35,8 @@ void AppState::followFocus()
 bool AppState::focusIsInAWindow()
 {
     const QWindow *focus = QGuiApplication::focusWindow();
-    return focus && focus->type() != Qt::Popup && focus->type() != Qt::ToolTip;
+    return focus && focus->type() != Qt::Popup && focus->type() != Qt::ToolTip &&
+           !focus->flags().testFlag(Qt::BypassWindowManagerHint); // the tray icon's own window
 }
 
 void AppState::setMainWindow(QWidget *window)
@@ -50,7 +51,10 @@ QList<QWidget *> AppState::windows() const
         result.append(mainWindow_);
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         const Qt::WindowType type = widget->windowType();
-        if ((type == Qt::Window || type == Qt::Dialog) && widget != mainWindow_)
+        // A window that bypasses the window manager is no window of the desktop's: above all
+        // the XEmbed tray icon (a Qt::Window too), which must stay when the windows are hidden.
+        if ((type == Qt::Window || type == Qt::Dialog) && widget != mainWindow_ &&
+            !widget->windowFlags().testFlag(Qt::BypassWindowManagerHint))
             result.append(widget);
     }
     return result;
