@@ -14,7 +14,7 @@ public:
 
     // The window that comes first in windows(): the one the desktop should bring back.
     void setMainWindow(QWidget *window);
-    // Top-level windows (no menus or popups), the main window first.
+    // Top-level windows (no menus, popups or the tray icon), the main window first.
     QList<QWidget *> windows() const;
     bool hasVisibleWindows() const;
 
