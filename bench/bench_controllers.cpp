@@ -3,6 +3,7 @@
 // update, the editor's table) and one pass of the event loop, so that the editor window's
 // resulting layout and repaint are in the figure too.
 #include "app/appdelegate.h"
+#include "bench/benchsupport.h"
 #include "editor/viewcontroller.h"
 #include "store/defaults.h"
 #include "store/keys.h"
@@ -27,11 +28,8 @@ struct Application {
     explicit Application(qsizetype count)
         : defaults(dir.filePath(QStringLiteral("defaults.json")))
     {
-        QStringList names;
-        for (qsizetype i = 0; i < count; ++i)
-            names << QStringLiteral("script number %1").arg(i);
-        defaults.setStringArray(all_scripts_name, names);
-        defaults.setStringArray(all_scripts, QStringList(count, QString(1024, QLatin1Char('x'))));
+        defaults.setStringArray(all_scripts_name, scriptNames(count));
+        defaults.setStringArray(all_scripts, scriptBodies(count));
         delegate = std::make_unique<AppDelegate>(defaults);
         delegate->applicationDidFinishLaunching();
         editor = std::make_unique<ViewController>(defaults);
@@ -174,15 +172,3 @@ BENCHMARK(controllerAdd)->Apply(sizes);
 BENCHMARK(controllerDeleteLast)->Apply(sizes);
 BENCHMARK(controllerDeleteMiddle)->Apply(sizes);
 BENCHMARK(controllerSelect)->Apply(sizes);
-
-int main(int argc, char **argv)
-{
-    // No display needed: the widgets work the same on the offscreen platform.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,4 +1,5 @@
 #include "app/appdelegate.h"
+#include "bench/benchsupport.h"
 #include "store/defaults.h"
 #include "store/keys.h"
 
@@ -9,20 +10,12 @@
 
 namespace {
 
-QStringList names(qsizetype count)
-{
-    QStringList result;
-    for (qsizetype i = 0; i < count; ++i)
-        result << QStringLiteral("script number %1").arg(i);
-    return result;
-}
-
 // The whole menu built from the stored names, as at launch.
 void menuConstruct(benchmark::State &state)
 {
     QTemporaryDir dir;
     Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
-    defaults.setStringArray(all_scripts_name, names(state.range(0)));
+    defaults.setStringArray(all_scripts_name, scriptNames(state.range(0)));
     AppDelegate delegate(defaults);
     delegate.applicationDidFinishLaunching();
     for (auto _ : state)
@@ -36,7 +29,7 @@ void menuRebuildUnchanged(benchmark::State &state)
 {
     QTemporaryDir dir;
     Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
-    defaults.setStringArray(all_scripts_name, names(state.range(0)));
+    defaults.setStringArray(all_scripts_name, scriptNames(state.range(0)));
     AppDelegate delegate(defaults);
     delegate.applicationDidFinishLaunching();
     for (auto _ : state) {
@@ -60,12 +53,3 @@ BENCHMARK(menuRebuildUnchanged)
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond)
     ->Complexity();
-
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

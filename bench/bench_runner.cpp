@@ -44,12 +44,3 @@ void emptyScript(benchmark::State &state)
 
 BENCHMARK(bareSpawn)->Unit(benchmark::kMicrosecond);
 BENCHMARK(emptyScript)->Unit(benchmark::kMicrosecond);
-
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

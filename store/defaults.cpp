@@ -176,18 +176,10 @@ void Defaults::load()
         return; // first run, or a link whose target is still to be written
     QFile file(path_);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-        const QString reason =
-            info.isDir() ? QStringLiteral("it is a directory") : file.errorString();
-        const QString aside = asideName(path_, QStringLiteral("unreadable"));
-        if (QFile::rename(path_, aside))
-            complain(
-                QStringLiteral("cannot read %1 (%2); it was moved to %3 and ZapRun starts with "
-                               "an empty library")
-                    .arg(path_, reason, aside));
-        else
-            complain(QStringLiteral("cannot read %1 (%2) and cannot move it aside; changes will "
-                                    "not be saved")
-                         .arg(path_, reason));
+        moveAside(QStringLiteral("unreadable"),
+                  QStringLiteral("cannot read %1 (%2)")
+                      .arg(path_, info.isDir() ? QStringLiteral("it is a directory")
+                                               : file.errorString()));
         return;
     }
     adopt(file.readAll());
@@ -200,19 +192,24 @@ void Defaults::adopt(const QByteArray &bytes)
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
         const QString reason =
             document.isNull() ? error.errorString() : QStringLiteral("not a JSON object");
-        const QString aside = asideName(path_, QStringLiteral("corrupt"));
-        if (QFile::rename(path_, aside))
-            complain(QStringLiteral("%1 is not a valid settings file (%2); it was moved to %3 and "
-                                    "ZapRun starts with an empty library")
-                         .arg(path_, reason, aside));
-        else
-            complain(QStringLiteral("%1 is not a valid settings file (%2) and cannot be moved "
-                                    "aside; changes will not be saved")
-                         .arg(path_, reason));
+        moveAside(QStringLiteral("corrupt"),
+                  QStringLiteral("%1 is not a valid settings file (%2)").arg(path_, reason));
         return;
     }
     values_ = document.object();
     copyBeforeFirstWrite_ = !isUsableAsItStands(bytes);
+}
+
+// What cannot be read is never written over: it goes aside whole and ZapRun starts empty.
+void Defaults::moveAside(const QString &why, const QString &problem)
+{
+    const QString aside = asideName(path_, why);
+    if (QFile::rename(path_, aside))
+        complain(QStringLiteral("%1; it was moved to %2 and ZapRun starts with an empty library")
+                     .arg(problem, aside));
+    else
+        complain(QStringLiteral("%1 and it cannot be moved aside; changes will not be saved")
+                     .arg(problem));
 }
 
 // A file that a rewrite would change beyond the edited key (mistyped values, unpaired arrays,

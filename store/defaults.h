@@ -39,6 +39,7 @@ private:
     void store(const QString &key, const QJsonValue &value);
     void load();
     void adopt(const QByteArray &bytes);
+    void moveAside(const QString &why, const QString &problem);
     bool isUsableAsItStands(const QByteArray &bytes) const;
     bool save();
     QByteArray serialized();
