@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QScreen>
 
 #include <algorithm>
 
@@ -242,6 +243,26 @@ void ViewController::presentPreview()
         return;
     auto *popover = new PreviewPopover(defaults_, this);
     popover->setAttribute(Qt::WA_DeleteOnClose);
-    popover->move(previewBtn->mapToGlobal(QPoint(0, previewBtn->height())));
+    popover->move(popoverPosition(popover->size()));
     popover->show();
+}
+
+// Under the button, its left edges aligned; where the screen ends first, above the button or
+// its right edges aligned. A popup is placed by no window manager: off the screen, its copy
+// button could not be reached.
+QPoint ViewController::popoverPosition(QSize size) const
+{
+    const QRect button(previewBtn->mapToGlobal(QPoint(0, 0)), previewBtn->size());
+    QPoint pos(button.left(), button.bottom() + 1);
+    const QScreen *screen = previewBtn->screen();
+    if (!screen)
+        return pos;
+    const QRect room = screen->availableGeometry();
+    if (pos.x() + size.width() > room.right() + 1)
+        pos.setX(button.right() + 1 - size.width());
+    if (pos.y() + size.height() > room.bottom() + 1 && button.top() - size.height() >= room.top())
+        pos.setY(button.top() - size.height());
+    pos.setX(std::max(room.left(), std::min(pos.x(), room.right() + 1 - size.width())));
+    pos.setY(std::max(room.top(), std::min(pos.y(), room.bottom() + 1 - size.height())));
+    return pos;
 }

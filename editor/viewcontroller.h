@@ -62,6 +62,7 @@ private:
     void captureClipboard();
     void reloadData();
     void presentPreview();
+    QPoint popoverPosition(QSize size) const;
 
     Defaults &defaults_;
     std::unique_ptr<Ui::ViewController> ui_;
