@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +72,13 @@ bool writeWhole(QSaveFile &file, const QByteArray &bytes)
 {
     errno = 0;
     return file.write(bytes) == bytes.size() && file.flush();
+}
+
+// Names and bodies pair up: arrays of one length, or neither there.
+bool libraryIsPaired(const QJsonObject &values)
+{
+    return values.value(all_scripts_name).toArray().size() ==
+           values.value(all_scripts).toArray().size();
 }
 
 bool ensureDirectory(const QString &path)
@@ -198,6 +207,48 @@ void Defaults::adopt(const QByteArray &bytes)
     }
     values_ = document.object();
     copyBeforeFirstWrite_ = !isUsableAsItStands(bytes);
+    fileIsPaired_ = libraryIsPaired(values_);
+    undoInterruptedChange();
+}
+
+// Adding and deleting write the names, then the bodies. A crash between the two leaves names
+// that no longer pair with the bodies, and every later script would run another's text. The
+// last paired file, kept beside the store, tells which names belong to these bodies.
+void Defaults::undoInterruptedChange()
+{
+    QFile file(previousPath());
+    if (libraryIsPaired(values_) || !file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonObject previous = QJsonDocument::fromJson(file.readAll()).object();
+    const qsizetype names = values_.value(all_scripts_name).toArray().size();
+    const qsizetype earlier = previous.value(all_scripts_name).toArray().size();
+    if (!libraryIsPaired(previous) || qAbs(names - earlier) != 1 ||
+        previous.value(all_scripts) != values_.value(all_scripts))
+        return;
+    if (previous.contains(all_scripts_name))
+        values_.insert(all_scripts_name, previous.value(all_scripts_name));
+    else
+        values_.remove(all_scripts_name);
+    complain(QStringLiteral("the last change to the script library in %1 was cut short by a crash; "
+                            "it was undone")
+                 .arg(path_));
+}
+
+QString Defaults::previousPath() const
+{
+    const QFileInfo info(path_);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+           QStringLiteral(".previous");
+}
+
+// Links the file about to be replaced under previousPath(); it only helps recovery, so a
+// failure (another file system behind a link, say) is no error.
+void Defaults::keepReplacedFile() const
+{
+    const QByteArray current = QFile::encodeName(path_);
+    const QByteArray previous = QFile::encodeName(previousPath());
+    ::unlink(previous.constData());
+    ::linkat(AT_FDCWD, current.constData(), AT_FDCWD, previous.constData(), AT_SYMLINK_FOLLOW);
 }
 
 // What cannot be read is never written over: it goes aside whole and ZapRun starts empty.
@@ -291,10 +342,16 @@ bool Defaults::save()
         reason = file.error() != QFileDevice::NoError
                      ? file.errorString()
                      : QString::fromLocal8Bit(std::strerror(errno));
-    else if (!file.commit())
-        reason = file.errorString();
-    if (reason.isEmpty())
+    else {
+        if (fileIsPaired_)
+            keepReplacedFile();
+        if (!file.commit())
+            reason = file.errorString();
+    }
+    if (reason.isEmpty()) {
+        fileIsPaired_ = libraryIsPaired(values_);
         return true;
+    }
     complain(QStringLiteral("could not save to %1 (%2); the change lasts only until ZapRun quits")
                  .arg(path_, reason));
     return false;

@@ -41,6 +41,9 @@ private:
     void adopt(const QByteArray &bytes);
     void moveAside(const QString &why, const QString &problem);
     bool isUsableAsItStands(const QByteArray &bytes) const;
+    void undoInterruptedChange();
+    QString previousPath() const;
+    void keepReplacedFile() const;
     bool save();
     QByteArray serialized();
     bool keepCopyOfOriginal();
@@ -49,4 +52,5 @@ private:
     QJsonObject values_;
     QHash<QString, QByteArray> fragments_;
     bool copyBeforeFirstWrite_ = false;
+    bool fileIsPaired_ = true; // whether the file on disk, not memory, pairs names and bodies
 };

@@ -1,6 +1,7 @@
 // Kills the crash writer with SIGKILL at seeded random moments and, after every kill, checks the
 // store file: it parses, holds exactly the state after the last reported write or the one after
-// it, and its names and bodies pair up. Each restart goes on from the state left behind.
+// it, and its names and bodies pair up. Each restart goes on from the state left behind, after
+// undoing an operation that a kill cut short between its two writes.
 // ZAPRUN_CRASH_KILLS (default 200) and ZAPRUN_CRASH_SEED choose the run.
 #include "crashmodel.h"
 
@@ -180,8 +181,11 @@ int main(int argc, char **argv)
     clock.start();
     for (int kill = 0; kill < kills && failures == 0; ++kill) {
         const QByteArray before = fileBytes(store);
-        if (state % 2 == 1)
+        // Left between an operation's two writes: the restart undoes the half-done operation.
+        if (state % 2 == 1) {
             unpaired.insert(digest(before));
+            --state;
+        }
         Run run = startWriter(argv[1], seed, state, log);
         if (run.pid < 0) {
             fail(QStringLiteral("cannot start the writer"));
@@ -253,7 +257,8 @@ int main(int argc, char **argv)
         // A store left between two writes is copied aside, byte for byte, before the restart
         // writes over it; other files are what killed atomic writes leave behind.
         for (const QFileInfo &entry : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
-            if (entry.fileName() == QLatin1String("defaults.json"))
+            if (entry.fileName() == QLatin1String("defaults.json") ||
+                entry.fileName() == QLatin1String(".defaults.json.previous"))
                 continue;
             if (entry.fileName().startsWith(QLatin1String("defaults.json.original-"))) {
                 if (!unpaired.contains(digest(fileBytes(entry.filePath()))))

@@ -47,12 +47,9 @@ int main(int argc, char **argv)
     Defaults defaults(Defaults::standardFilePath());
     ViewController editor(defaults);
     QObject::connect(&defaults, &Defaults::didChange, [&written] { report(++written); });
-    if (editor.tableViewDat != crash::arraysAfter(seed, written).names)
+    // A store left between an operation's two writes was brought back to before the operation.
+    if (written % 2 == 1 || editor.tableViewDat != crash::arraysAfter(seed, written).names)
         giveUp("the editor does not show the names the store should hold");
-
-    // Killed between the two writes of an operation: finish it as its second write would have.
-    if (written % 2 == 1)
-        defaults.setStringArray(all_scripts, crash::arraysAfter(seed, written + 1).bodies);
 
     crash::Library library = crash::libraryAfter(seed, written / 2);
     for (std::uint64_t i = written / 2; written < limit; ++i) {

@@ -177,6 +177,50 @@ private slots:
                  QJsonValue(true));
     }
 
+    void aChangeCutShortBetweenItsTwoWritesIsUndone_data()
+    {
+        QTest::addColumn<QStringList>("namesWrittenBeforeTheCrash");
+        QTest::newRow("deleting b") << QStringList({"a", "c"});
+        QTest::newRow("adding d") << QStringList({"a", "b", "c", "d"});
+    }
+
+    void aChangeCutShortBetweenItsTwoWritesIsUndone()
+    {
+        QFETCH(QStringList, namesWrittenBeforeTheCrash);
+        const QStringList names = {"a", "b", "c"};
+        const QStringList bodies = {"A", "B", "C"};
+        {
+            Defaults dying(path());
+            dying.setStringArray(all_scripts_name, names);
+            dying.setStringArray(all_scripts, bodies);
+            dying.setStringArray(all_scripts_name, namesWrittenBeforeTheCrash);
+        }
+        const QByteArray found = readAll(path());
+        Defaults reloaded(path());
+        QCOMPARE(library::returnAllNames(reloaded), names);
+        QCOMPARE(library::returnAllScripts(reloaded), bodies);
+        reloaded.setInteger(sel_script, 1);
+        const QStringList aside = keptAside(path());
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readAll(QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first()),
+                 found);
+    }
+
+    void unpairedArraysThatNoCrashExplainsStayAsTheyAre()
+    {
+        {
+            Defaults earlier(path());
+            earlier.setStringArray(all_scripts_name, {"a", "b"});
+            earlier.setStringArray(all_scripts, {"A", "B"});
+            earlier.setStringArray(all_scripts_name, {"a", "b", "c"});
+        }
+        // Edited by hand since: these bodies are not the ones that were last paired.
+        writeAll(path(), "{\"all scripts names\": [\"a\"], \"all scripts\": [\"X\", \"Y\"]}");
+        const Defaults reloaded(path());
+        QCOMPARE(library::returnAllNames(reloaded), QStringList({"a"}));
+        QCOMPARE(library::returnAllScripts(reloaded), QStringList({"X", "Y"}));
+    }
+
     void aFailedWriteKeepsTheChangeForThisRunAndTellsObservers()
     {
         const QString blocked = dir_.filePath(QStringLiteral("file-not-folder"));
