@@ -2,4 +2,4 @@
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev)
 TEST_PACKAGES=(xvfb xdotool trayer xclip x11-utils openbox imagemagick
                libbenchmark-dev clang libclang-rt-14-dev
-               desktop-file-utils appstream dpkg-dev file)
+               desktop-file-utils appstream dpkg-dev file perl fonts-dejavu-core)
