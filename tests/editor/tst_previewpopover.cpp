@@ -55,7 +55,10 @@ void TestPreviewPopover::opensUnderTheButtonWithTheSelectedBody()
     QVERIFY2(qAbs(shown.top() - (button.bottom() + 1)) <= 6 ||
                  qAbs(shown.bottom() + 1 - button.top()) <= 6,
              qPrintable(QStringLiteral("popup at y %1..%2, button at y %3..%4")
-                            .arg(shown.top()).arg(shown.bottom()).arg(button.top()).arg(button.bottom())));
+                            .arg(shown.top())
+                            .arg(shown.bottom())
+                            .arg(button.top())
+                            .arg(button.bottom())));
     QVERIFY(shown.left() <= button.right() && shown.right() >= button.left());
     QVERIFY(vc.previewBtn->screen()->availableGeometry().contains(shown));
 
