@@ -6,7 +6,7 @@
 #
 #   bench/startup.sh [BUILD_DIR]      (default: build-perf; RUNS=N runs of each, default 11)
 #
-# BUILD_DIR must hold app/zaprun, bench/minimal_tray and bench/tray_embed_watch (a build with
+# BUILD_DIR must hold zaprun, bench/minimal_tray and bench/tray_embed_watch (a build with
 # -DZAPRUN_BUILD_BENCH=ON and libx11-dev installed). Needs xvfb, openbox, trayer, x11-utils.
 #
 # The embedding is seen without polling: tray_embed_watch listens for the structure events of
@@ -19,7 +19,7 @@ BENCH_DIR=$(cd "$(dirname "$0")" && pwd)
 BUILD_DIR=$(cd "${1:-$BENCH_DIR/../build-perf}" && pwd) || exit 2
 RUNS=${RUNS:-11}
 SCRIPTS=100
-ZAPRUN_BIN=$BUILD_DIR/app/zaprun
+ZAPRUN_BIN=$BUILD_DIR/zaprun
 MINIMAL_BIN=$BUILD_DIR/bench/minimal_tray
 WATCH_BIN=$BUILD_DIR/bench/tray_embed_watch
 # Each run takes about 1.5 s; the harness's watchdog must not end the benchmark.

@@ -5,12 +5,11 @@
 #   2  the editor window with a name typed and the new script's row in the table
 #   3  the tray menu open, the new script's name highlighted
 # Each is 480x320 (the guide's image view), with a caption band. Run it again whenever the
-# interface changes:  ZAPRUN_BIN=build/app/zaprun resources/guide/make-guide-pictures.sh
+# interface changes:  ZAPRUN_BIN=build/zaprun resources/guide/make-guide-pictures.sh
 set -u
 GUIDE_DIR=$(cd "$(dirname "$0")" && pwd)
 if [[ -z ${ZAPRUN_BIN:-} ]]; then
     ZAPRUN_BIN=$GUIDE_DIR/../../build/zaprun
-    [[ -x $ZAPRUN_BIN ]] || ZAPRUN_BIN=$GUIDE_DIR/../../build/app/zaprun
 fi
 . "$GUIDE_DIR/../../tests/e2e/lib.sh"
 

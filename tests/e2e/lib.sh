@@ -32,7 +32,6 @@ E2E_REPO=$(cd "$E2E_DIR/../.." && pwd)
 
 if [[ -z ${ZAPRUN_BIN:-} ]]; then
     ZAPRUN_BIN=$E2E_REPO/build/zaprun
-    [[ -x $ZAPRUN_BIN ]] || ZAPRUN_BIN=$E2E_REPO/build/app/zaprun
 fi
 
 E2E_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/zaprun-e2e-$E2E_TEST_NAME.XXXXXX") || exit 2
