@@ -26,13 +26,11 @@ using Clock = std::chrono::steady_clock;
 // The application as main() puts it together, with a library of `count` scripts of 1 KiB.
 struct Application {
     explicit Application(qsizetype count)
-        : defaults(dir.filePath(QStringLiteral("defaults.json")))
+        : library(count)
     {
-        defaults.setStringArray(all_scripts_name, scriptNames(count));
-        defaults.setStringArray(all_scripts, scriptBodies(count));
-        delegate = std::make_unique<AppDelegate>(defaults);
+        delegate = std::make_unique<AppDelegate>(library.defaults);
         delegate->applicationDidFinishLaunching();
-        editor = std::make_unique<ViewController>(defaults);
+        editor = std::make_unique<ViewController>(library.defaults);
         editor->clipbStr = QString(1024, QLatin1Char('y'));
         // The user adds and deletes with the editor window open.
         editor->show();
@@ -79,8 +77,7 @@ struct Application {
         return delegate->menu()->actions().size() == scripts + 3;
     }
 
-    QTemporaryDir dir;
-    Defaults defaults;
+    StoredLibrary library;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<ViewController> editor;
 };
@@ -155,15 +152,15 @@ void controllerSelect(benchmark::State &state)
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         row = (row + 1) % state.range(0);
     }
-    if (app.defaults.integerForKey(sel_script) != (row + state.range(0) - 1) % state.range(0))
+    if (app.library.defaults.integerForKey(sel_script) !=
+        (row + state.range(0) - 1) % state.range(0))
         state.SkipWithError("the selection was not stored");
     state.SetComplexityN(state.range(0));
 }
 
 void sizes(benchmark::internal::Benchmark *bench)
 {
-    bench->Arg(10)->Arg(1000)->Arg(10000);
-    bench->UseManualTime()->Unit(benchmark::kMillisecond)->Complexity();
+    librarySizes(bench->UseManualTime());
 }
 
 } // namespace

@@ -1,10 +1,7 @@
 #include "app/appdelegate.h"
 #include "bench/benchsupport.h"
-#include "store/defaults.h"
-#include "store/keys.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -13,10 +10,8 @@ namespace {
 // The whole menu built from the stored names, as at launch.
 void menuConstruct(benchmark::State &state)
 {
-    QTemporaryDir dir;
-    Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
-    defaults.setStringArray(all_scripts_name, scriptNames(state.range(0)));
-    AppDelegate delegate(defaults);
+    StoredLibrary library(state.range(0));
+    AppDelegate delegate(library.defaults);
     delegate.applicationDidFinishLaunching();
     for (auto _ : state)
         delegate.constructMenu();
@@ -27,10 +22,8 @@ void menuConstruct(benchmark::State &state)
 // of an addition): every change of the store runs it.
 void menuRebuildUnchanged(benchmark::State &state)
 {
-    QTemporaryDir dir;
-    Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
-    defaults.setStringArray(all_scripts_name, scriptNames(state.range(0)));
-    AppDelegate delegate(defaults);
+    StoredLibrary library(state.range(0));
+    AppDelegate delegate(library.defaults);
     delegate.applicationDidFinishLaunching();
     for (auto _ : state) {
         delegate.defaultsChanged();
@@ -41,15 +34,5 @@ void menuRebuildUnchanged(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(menuConstruct)
-    ->Arg(10)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity();
-BENCHMARK(menuRebuildUnchanged)
-    ->Arg(10)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity();
+BENCHMARK(menuConstruct)->Apply(librarySizes);
+BENCHMARK(menuRebuildUnchanged)->Apply(librarySizes);

@@ -1,6 +1,12 @@
 #pragma once
 
+#include "store/defaults.h"
+#include "store/keys.h"
+
 #include <QStringList>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
 
 // A library of `count` scripts as the benchmarks use it: distinct names, bodies of 1 KiB.
 inline QStringList scriptNames(qsizetype count)
@@ -15,4 +21,25 @@ inline QStringList scriptNames(qsizetype count)
 inline QStringList scriptBodies(qsizetype count, QChar fill = QLatin1Char('x'))
 {
     return QStringList(count, QString(1024, fill));
+}
+
+// A store of its own in a temporary folder, holding `count` scripts.
+struct StoredLibrary {
+    explicit StoredLibrary(qsizetype count)
+        : path(dir.filePath(QStringLiteral("defaults.json")))
+        , defaults(path)
+    {
+        defaults.setStringArray(all_scripts_name, scriptNames(count));
+        defaults.setStringArray(all_scripts, scriptBodies(count));
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    Defaults defaults;
+};
+
+// The library sizes every size-dependent benchmark runs at, and the growth it reports.
+inline void librarySizes(benchmark::internal::Benchmark *bench)
+{
+    bench->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Complexity();
 }
