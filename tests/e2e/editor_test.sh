@@ -309,7 +309,7 @@ phase_road() {
     stop_all
 }
 
-other_window() { xdotool search --onlyvisible --classname otherapp 2>/dev/null | head -n 1 | grep .; }
+other_window() { x_look xdotool search --onlyvisible --classname otherapp | head -n 1 | grep .; }
 
 # popup_placed ED "BX BY" POP : the popup hangs from the Preview button, under it or, where the screen
 # ends first, above it; sideways it reaches the button; it is wholly on the screen (a popup is

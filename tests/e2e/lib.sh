@@ -387,10 +387,24 @@ zaprun_stderr_lines() { file_lines "$(zaprun_stderr_file "$@")"; }
 # Window ids are printed in decimal, as xdotool prints them.
 _hex2dec() { printf '%d' "$1"; }
 
+# x_look CMD... : CMD's output, looked again when CMD died of an X error: a window that goes
+# away while xdotool or xwininfo walks the tree ends them with BadWindow and half an answer.
+x_look() {
+    local try out rc err=$E2E_ROOT/x-look.$BASHPID.err
+    for try in 1 2 3 4 5; do
+        out=$("$@" 2>"$err")
+        rc=$?
+        grep -q 'X Error\|Bad Window\|BadWindow' "$err" || break
+    done
+    rm -f "$err"
+    [[ -n $out ]] && printf '%s\n' "$out"
+    return "$rc"
+}
+
 # tray_panel : prints trayer's panel window (a child of openbox's frame, or of the root).
 tray_panel() {
     local id
-    id=$(xwininfo -root -tree 2>/dev/null | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
+    id=$(x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
     [[ -n $id ]] && _hex2dec "$id"
 }
 
@@ -398,7 +412,7 @@ tray_panel() {
 tray_icons() {
     local panel id
     panel=$(tray_panel) || return 1
-    xwininfo -tree -id "$panel" 2>/dev/null |
+    x_look xwininfo -tree -id "$panel" |
         awk -v cls="(\"$ZAPRUN_WM_CLASS\" " 'index($0, cls) {print $1}' |
         while read -r id; do
             window_viewable "$id" && _hex2dec "$id" && echo
@@ -423,7 +437,7 @@ window_geometry() {
 
 # app_windows [PID] : the visible windows of a process (default zaprun), by _NET_WM_PID.
 app_windows() {
-    xdotool search --all --onlyvisible --pid "${1:-$ZAPRUN_PID}" 2>/dev/null | sort -n
+    x_look xdotool search --all --onlyvisible --pid "${1:-$ZAPRUN_PID}" | sort -n
 }
 
 # window_is_popup WIN : an override-redirect window (menus, tooltips, popovers).

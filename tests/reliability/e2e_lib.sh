@@ -13,9 +13,12 @@ open_editor() {
     local w
     open_menu || return 1
     menu_choose_by_keys 1 || return 1
-    _editor_shown() { for w in $(app_windows); do window_is_popup "$w" || { echo "$w"; return 0; }; done; return 1; }
-    wait_for "$E2E_DEADLINE" _editor_shown || return 1
-    EDITOR_WIN=$(_editor_shown)
+    # Found and kept in one look: a window search can come back empty while windows come and go.
+    _editor_shown() {
+        for w in $(app_windows); do window_is_popup "$w" || { EDITOR_WIN=$w; return 0; }; done
+        return 1
+    }
+    wait_for "$E2E_DEADLINE" _editor_shown
 }
 
 # add_via_editor NAME : adds the clipboard's text under NAME as a user would: the editor comes
