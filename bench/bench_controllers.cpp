@@ -72,9 +72,11 @@ struct Application {
 
     // The menu must hold the fixed items and every script: a benchmark that measured a
     // shortcut would be worthless.
-    bool consistent(qsizetype scripts) const
+    void finish(benchmark::State &state) const
     {
-        return delegate->menu()->actions().size() == scripts + 3;
+        if (delegate->menu()->actions().size() != state.range(0) + 3)
+            state.SkipWithError("the menu does not list the library");
+        state.SetComplexityN(state.range(0));
     }
 
     StoredLibrary library;
@@ -99,9 +101,7 @@ void controllerAdd(benchmark::State &state)
         app.del(name);
         Application::settle();
     }
-    if (!app.consistent(state.range(0)))
-        state.SkipWithError("the menu does not list the library");
-    state.SetComplexityN(state.range(0));
+    app.finish(state);
 }
 
 // Deletes the script just added at the end; the addition is not timed.
@@ -116,9 +116,7 @@ void controllerDeleteLast(benchmark::State &state)
         state.SetIterationTime(app.del(name));
         Application::settle();
     }
-    if (!app.consistent(state.range(0)))
-        state.SkipWithError("the menu does not list the library");
-    state.SetComplexityN(state.range(0));
+    app.finish(state);
 }
 
 // Deletes a script from the middle of the library (every later menu item moves up), then adds
@@ -133,9 +131,7 @@ void controllerDeleteMiddle(benchmark::State &state)
         app.add(name);
         Application::settle();
     }
-    if (!app.consistent(state.range(0)))
-        state.SkipWithError("the menu does not list the library");
-    state.SetComplexityN(state.range(0));
+    app.finish(state);
 }
 
 // A click on another row of the editor's table: the field shows its name, the store writes
