@@ -28,7 +28,7 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     constructMenu();
     statusItem_.setToolTip(QStringLiteral("zR"));
-    connect(&statusItem_, &QSystemTrayIcon::activated, this, &AppDelegate::statusItemActivated);
+    connect(&statusItem_, &StatusItem::activated, this, &AppDelegate::statusItemActivated);
     statusItem_.show();
     connect(&defaults_, &Defaults::didChange, this, &AppDelegate::defaultsChanged);
 }
@@ -145,7 +145,10 @@ void AppDelegate::addScriptItem(const QString &name, QAction *before)
 
 void AppDelegate::statusItemActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason != QSystemTrayIcon::Trigger)
+    // A StatusNotifierItem host draws the menu itself; on Wayland a menu of our own, with no
+    // window of ours to hang from, would become a window.
+    if (reason != QSystemTrayIcon::Trigger ||
+        (statusItem_.isStatusNotifier() && QGuiApplication::platformName().startsWith("wayland")))
         return;
     const QRect icon = statusItem_.geometry();
     menu_->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+#include "platform/statusitem.h"
+
 #include <memory>
 
 class Defaults;
@@ -18,7 +20,7 @@ public:
     ~AppDelegate() override;
 
     QMenu *menu() const { return menu_.get(); }
-    QSystemTrayIcon &statusItem() { return statusItem_; }
+    StatusItem &statusItem() { return statusItem_; }
 
     void applicationDidFinishLaunching();
     void defaultsChanged();
@@ -39,7 +41,7 @@ private:
     static constexpr qsizetype kFixedItems = 3; // "Preferences", "Quit ZapRun", a separator
 
     Defaults &defaults_;
-    QSystemTrayIcon statusItem_;
+    StatusItem statusItem_;
     std::unique_ptr<QMenu> menu_;
     QPointer<QAction> highlightedItem_;
 };

@@ -45,7 +45,8 @@ void reportMissingTray()
 int main(int argc, char **argv)
 {
     const auto app = connectToDisplay(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zaprun"));
+    // Qt's StatusNotifierItem takes both its Title and its Id from the application name.
+    QApplication::setApplicationName(QStringLiteral("ZapRun"));
     QApplication::setApplicationDisplayName(QStringLiteral("ZapRun"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(zapRunIcon());
@@ -67,7 +68,7 @@ int main(int argc, char **argv)
     QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!delegate.statusItem().isTrayAvailable()) {
         reportMissingTray();
         AppState::shared().activateIgnoringOtherApps(&editor);
     }

@@ -6,19 +6,24 @@
 namespace {
 
 // Control characters are shown by their visible pictures (U+2400 onwards).
-QString shownText(const QString &title)
+QChar visible(QChar c)
+{
+    if (c.unicode() < 0x20)
+        return QChar(0x2400 + c.unicode());
+    if (c.unicode() == 0x7f)
+        return QChar(0x2421);
+    return c;
+}
+
+// Doubles `marker`, the character that the menu reads as a mnemonic marker.
+QString escaped(const QString &title, QChar marker)
 {
     QString text;
-    text.reserve(title.size());
+    text.reserve(title.size() + 1);
     for (QChar c : title) {
-        if (c == QLatin1Char('&'))
-            text += QStringLiteral("&&");
-        else if (c.unicode() < 0x20)
-            text += QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7f)
-            text += QChar(0x2421);
-        else
-            text += c;
+        if (c == marker)
+            text += marker;
+        text += visible(c);
     }
     return text;
 }
@@ -28,7 +33,7 @@ QString shownText(const QString &title)
 QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent,
                      QAction *before)
 {
-    auto *item = new QAction(shownText(title), &menu);
+    auto *item = new QAction(escaped(title, QLatin1Char('&')), &menu);
     item->setData(title);
     item->setShortcut(keyEquivalent);
     menu.insertAction(before, item);
@@ -38,4 +43,12 @@ QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyE
 QString menuItemTitle(const QAction *item)
 {
     return item ? item->data().toString() : QString();
+}
+
+// Qt turns the first '&' of a text into DBusMenu's '_' (and leaves the rest as they are), so a
+// title with an '&' gets a leading one: the host shows the title, its first letter the mnemonic.
+QString exportedMenuText(const QString &title)
+{
+    const QString text = escaped(title, QLatin1Char('_'));
+    return title.contains(QLatin1Char('&')) ? QLatin1Char('&') + text : text;
 }

@@ -12,3 +12,7 @@ class QMenu;
 QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent = {},
                      QAction *before = nullptr);
 QString menuItemTitle(const QAction *item);
+
+// The text for the copy of a menu that a StatusNotifierItem host draws (DBusMenu reads '_' as the
+// mnemonic marker): the host shows exactly what addMenuItem's item shows.
+QString exportedMenuText(const QString &title);

@@ -1,5 +1,7 @@
 #include "platform/trayicon.h"
 
+#include "packaging/appid.h"
+
 #include <QFont>
 #include <QIconEngine>
 #include <QPainter>
@@ -52,7 +54,24 @@ public:
         return sizes;
     }
 
+    // The installed icon's name, for trays that take icons from the theme; asked only by a
+    // StatusNotifierItem, and only where the icon is installed (a host may show a name it
+    // cannot find as a missing picture).
+    QString iconName() override
+    {
+        if (!nameLookedUp_) {
+            const QString appId = QString::fromLatin1(kAppId);
+            name_ = QIcon::hasThemeIcon(appId) ? appId : QString();
+            nameLookedUp_ = true;
+        }
+        return name_;
+    }
+
     QIconEngine *clone() const override { return new SquareIconEngine; }
+
+private:
+    QString name_;
+    bool nameLookedUp_ = false;
 };
 
 } // namespace
