@@ -668,6 +668,84 @@ clipboard_put_text() {
     clipboard_put "$f"
 }
 
+# ---------------------------------------------------------------- D-Bus tray hosts (StatusNotifierItem)
+# Each test that uses them starts a session bus of its own; sni.py plays a host's part (see its
+# header). A host that does not come up fails the test: it never passes without its host.
+
+SESSION_BUS_PID='' PANEL_PID=''
+
+# start_session_bus : a private session bus, exported as DBUS_SESSION_BUS_ADDRESS; ended with the rest.
+start_session_bus() {
+    local out=$E2E_ROOT/bus.$RANDOM
+    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$out.addr" 4>"$out.pid" ||
+        fail "dbus-daemon did not start"
+    SESSION_BUS_PID=$(head -n 1 "$out.pid")
+    E2E_PIDS+=("$SESSION_BUS_PID")
+    E2E_PID_NAME[$SESSION_BUS_PID]=dbus-daemon
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$out.addr")
+    export DBUS_SESSION_BUS_ADDRESS
+}
+
+sni() { /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
+sni_item() { sni items 2>/dev/null | head -n 1 | grep .; }
+sni_item_count_is() { [[ $(sni items 2>/dev/null | grep -c .) -eq $1 ]]; }
+sni_labels() { sni labels "$(sni_item)"; }
+
+# start_sni_panel NAME CMD... : starts a tray host and waits until it has registered as a host.
+start_sni_panel() {
+    local name=$1
+    shift
+    spawn "$name" "$@"
+    PANEL_PID=$E2E_LAST_PID
+    wait_for "$E2E_DEADLINE" sni host || fail "$name did not register a StatusNotifierItem host"
+}
+
+# start_lxqt_panel : lxqt-panel with its statusnotifier plugin alone: D-Bus icons only, no XEmbed.
+start_lxqt_panel() {
+    mkdir -p "$XDG_CONFIG_HOME/lxqt"
+    printf '[General]\npanels=top\n\n[top]\nplugins=sn\nposition=Top\n\n[sn]\ntype=statusnotifier\n' \
+        >"$XDG_CONFIG_HOME/lxqt/panel.conf"
+    start_sni_panel lxqt-panel lxqt-panel
+}
+
+# start_xfce_panel : xfce4-panel 4.18 with its systray plugin (both tray protocols); xfconfd is
+# started by the session bus and reads the panel's layout from here.
+start_xfce_panel() {
+    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml
+    mkdir -p "$dir"
+    cat >"$dir/xfce4-panel.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+XML
+    start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
+}
+
+# shows_zr_icon PNG : the picture holds the icon's yellow letters (ZapRun's "zR", 0xffd33d).
+shows_zr_icon() {
+    [[ $(/usr/bin/convert "$1" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
+        -format '%[fx:mean*w*h]' info: 2>/dev/null | cut -d. -f1) -ge 10 ]]
+}
+# x_panel_shows_icon : the top 40 rows of the X screen show the icon.
+x_panel_shows_icon() {
+    local png=$E2E_ROOT/panel.png
+    /usr/bin/import -display "$DISPLAY" -window root -crop 10000x40+0+0 "$png" 2>/dev/null &&
+        shows_zr_icon "$png"
+}
+
 # ---------------------------------------------------------------- diagnostics and exit
 
 diagnostics() {
@@ -677,6 +755,7 @@ diagnostics() {
         note "process ${E2E_PID_NAME[$pid]} $pid: $(alive "$pid" && echo running || echo ended)"
     done
     for f in "$E2E_LOGS"/zaprun*.err "$E2E_LOGS"/zaprun*.out "$E2E_LOGS"/trayer.err \
+        "$E2E_LOGS"/*panel*.err "$E2E_LOGS"/sway*.err \
         "$E2E_LOGS"/openbox.err "$E2E_LOGS"/xvfb.err; do
         [[ -s $f ]] || continue
         note "---- $(basename "$f") (last 40 lines)"
