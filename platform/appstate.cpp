@@ -1,5 +1,7 @@
 #include "platform/appstate.h"
 
+#include "platform/focusrequest.h"
+
 #include <QApplication>
 #include <QWindow>
 
@@ -95,4 +97,5 @@ void AppState::makeKeyAndOrderFront(QWidget *window)
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     orderFront(window);
     window->activateWindow();
+    requestFocusFromCompositor(window);
 }

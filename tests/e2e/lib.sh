@@ -673,11 +673,13 @@ clipboard_put_text() {
 # header). A host that does not come up fails the test: it never passes without its host.
 
 SESSION_BUS_PID='' PANEL_PID=''
+E2E_AS_USER=() # the command prefix that runs a command as the Wayland test's user
 
 # start_session_bus : a private session bus, exported as DBUS_SESSION_BUS_ADDRESS; ended with the rest.
 start_session_bus() {
     local out=$E2E_ROOT/bus.$RANDOM
-    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$out.addr" 4>"$out.pid" ||
+    "${E2E_AS_USER[@]}" dbus-daemon --session --fork --print-address=3 --print-pid=4 \
+        3>"$out.addr" 4>"$out.pid" ||
         fail "dbus-daemon did not start"
     SESSION_BUS_PID=$(head -n 1 "$out.pid")
     E2E_PIDS+=("$SESSION_BUS_PID")
@@ -686,7 +688,7 @@ start_session_bus() {
     export DBUS_SESSION_BUS_ADDRESS
 }
 
-sni() { /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
+sni() { "${E2E_AS_USER[@]}" /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
 sni_item() { sni items 2>/dev/null | head -n 1 | grep .; }
 sni_item_count_is() { [[ $(sni items 2>/dev/null | grep -c .) -eq $1 ]]; }
 sni_labels() { sni labels "$(sni_item)"; }
@@ -744,6 +746,49 @@ x_panel_shows_icon() {
     local png=$E2E_ROOT/panel.png
     /usr/bin/import -display "$DISPLAY" -window root -crop 10000x40+0+0 "$png" 2>/dev/null &&
         shows_zr_icon "$png"
+}
+
+# as_user CMD... / as_user_spawn NAME CMD... : run (or spawn) CMD as the Wayland test's user.
+as_user() { "${E2E_AS_USER[@]}" "$@"; }
+as_user_spawn() {
+    local name=$1
+    shift
+    spawn "$name" "${E2E_AS_USER[@]}" "$@"
+}
+
+# start_sway_waybar : a headless sway (pixman renderer) with waybar as its bar, on a session bus
+# of their own, as $WAYLAND_USER when the test runs as root: sway refuses to run as root. The
+# session's folders go to that user. Exports WAYLAND_DISPLAY and SWAYSOCK.
+: "${WAYLAND_USER:=nobody}"
+start_sway_waybar() {
+    ((EUID == 0)) && E2E_AS_USER=(setpriv --reuid="$WAYLAND_USER" --regid="$(id -g "$WAYLAND_USER")"
+        --clear-groups --)
+    fresh_home
+    chmod 0711 "$E2E_ROOT"
+    mkdir -p "$XDG_CONFIG_HOME/sway" "$XDG_CONFIG_HOME/waybar"
+    printf '%s\n' 'output HEADLESS-1 resolution 800x600' 'focus_on_window_activation focus' \
+        'bar swaybar_command waybar' >"$XDG_CONFIG_HOME/sway/config"
+    printf '{"layer": "top", "position": "top", "height": 30, "modules-right": ["tray"]}\n' \
+        >"$XDG_CONFIG_HOME/waybar/config"
+    ((EUID == 0)) && chown -R "$WAYLAND_USER" "${HOME%/home}"
+    unset DISPLAY
+    export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman QT_QPA_PLATFORM=wayland
+    start_session_bus
+    as_user_spawn sway sway
+    _wayland_socket() { find "$XDG_RUNTIME_DIR" -maxdepth 1 -name 'wayland-[0-9]*' ! -name '*.lock' | grep .; }
+    _sway_socket() { find "$XDG_RUNTIME_DIR" -maxdepth 1 -name 'sway-ipc.*.sock' | grep .; }
+    wait_for "$E2E_DEADLINE" _sway_socket || fail "sway did not start: $(tail -n 3 "$E2E_LOGS/sway.err")"
+    WAYLAND_DISPLAY=$(basename "$(_wayland_socket)") SWAYSOCK=$(_sway_socket)
+    export WAYLAND_DISPLAY SWAYSOCK
+    wait_for "$E2E_DEADLINE" sni host || fail "waybar did not register a StatusNotifierItem host"
+    # A seat with a keyboard from the start, as on a desktop: Qt counts a window as active only
+    # while it has the keyboard, and a keyboard that comes with each wtype loses the first keys.
+    as_user_spawn keyboard wtype -s 100000000
+}
+
+# wayland_panel_shows_icon : the top 40 rows of sway's output show the icon.
+wayland_panel_shows_icon() {
+    as_user grim -g "0,0 800x40" "$HOME/panel.png" 2>/dev/null && shows_zr_icon "$HOME/panel.png"
 }
 
 # ---------------------------------------------------------------- diagnostics and exit
