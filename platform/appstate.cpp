@@ -86,10 +86,12 @@ void AppState::activateIgnoringOtherApps(QWidget *window)
         emit didBecomeActive();
 }
 
+// On Wayland only the compositor brings a window forward, and then with the focus.
 void AppState::orderFront(QWidget *window)
 {
     window->show();
     window->raise();
+    requestFocusFromCompositor(window);
 }
 
 void AppState::makeKeyAndOrderFront(QWidget *window)
@@ -97,5 +99,4 @@ void AppState::makeKeyAndOrderFront(QWidget *window)
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     orderFront(window);
     window->activateWindow();
-    requestFocusFromCompositor(window);
 }

@@ -58,6 +58,21 @@ phase_sway_waybar() {
     copy_then_add "first text $RANDOM" first # the name field has the focus
     copy_then_add "second text $RANDOM" second -M shift -k Tab -m shift # back from Add
 
+    # A second launch brings the open editor forward too.
+    as_user swaymsg workspace 2 >/dev/null
+    require_within "the editor has lost the focus" "$E2E_DEADLINE" not editor_is focused
+    as_user_spawn zaprun-2 "$ZAPRUN_BIN"
+    wait_exit "$E2E_LAST_PID"
+    check_eq "a second zaprun exits with status 0" 0 "$EXIT_STATUS"
+    check_within "  and the editor comes back, focused" "$E2E_DEADLINE" editor_is focused
+
+    # Where the compositor will not hand over the focus, the window asks for attention.
+    as_user swaymsg focus_on_window_activation urgent >/dev/null
+    as_user swaymsg workspace 2 >/dev/null
+    require_within "the editor has lost the focus" "$E2E_DEADLINE" not editor_is focused
+    require "choose Preferences" sni click "$(sni_item)" Preferences
+    check_within "sway, set to refuse it, marks the editor urgent" "$E2E_DEADLINE" editor_is urgent
+
     require "choose Quit ZapRun" sni click "$(sni_item)" "Quit ZapRun"
     wait_exit "$ZAPRUN_PID"
     check_eq "zaprun ended with status 0" 0 "$EXIT_STATUS"
