@@ -97,10 +97,31 @@ phase_xfce() {
     quit_through_menu xfce4-panel
 }
 
+# With a session bus but no StatusNotifierItem host, a late XEmbed tray still gets the icon.
+phase_xembed_late_with_bus() {
+    note "== a session bus, no StatusNotifierItem host; trayer (XEmbed) starts after zaprun"
+    fresh_home
+    start_xvfb
+    start_openbox
+    start_session_bus
+    prepare_store
+    start_zaprun
+    require_within "no tray yet: one line on stderr" "$E2E_DEADLINE" \
+        file_line_count_is "$(zaprun_stderr_file)" 1
+    start_trayer
+    check_within "the icon embeds in the late XEmbed tray" "$E2E_DEADLINE" tray_icon_count_is 1
+    require "its menu opens" open_tray_menu
+    require "choose Quit ZapRun" menu_choose_by_keys 2
+    wait_exit "$ZAPRUN_PID"
+    check_eq "zaprun ended with status 0" 0 "$EXIT_STATUS"
+    stop_all
+}
+
 for tool in dbus-daemon lxqt-panel xfce4-panel; do
     command -v "$tool" >/dev/null || fail "missing $tool (see TEST_PACKAGES in tools/packages.sh)"
 done
 /usr/bin/python3 -c 'import dbus' 2>/dev/null || fail "missing python3-dbus"
 phase_lxqt_late_and_again
 phase_xfce
+phase_xembed_late_with_bus
 finish
