@@ -58,6 +58,9 @@ phase_sway_waybar() {
     copy_then_add "first text $RANDOM" first # the name field has the focus
     copy_then_add "second text $RANDOM" second -M shift -k Tab -m shift # back from Add
 
+    check_eq "waybar's menu follows the additions" \
+        '"Preferences" "Quit ZapRun" null "run me" "first" "second"' "$(sni_labels | paste -sd ' ')"
+
     # A second launch brings the open editor forward too.
     as_user swaymsg workspace 2 >/dev/null
     require_within "the editor has lost the focus" "$E2E_DEADLINE" not editor_is focused
