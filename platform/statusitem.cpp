@@ -99,12 +99,12 @@ QRect StatusItem::geometry() const
     return icon_ ? icon_->geometry() : QRect();
 }
 
-// Without a session bus Qt can only use an XEmbed tray, and watches for one itself.
 bool StatusItem::isTrayAvailable() const
 {
     return xembedTrayPresent() || statusNotifierHostPresent();
 }
 
+// Without a session bus Qt can only use an XEmbed tray, and watches for one itself.
 void StatusItem::trayMayHaveChanged()
 {
     if (!shown_ || icon_)
