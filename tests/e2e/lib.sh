@@ -766,7 +766,8 @@ start_sway_waybar() {
     fresh_home
     chmod 0711 "$E2E_ROOT"
     mkdir -p "$XDG_CONFIG_HOME/sway" "$XDG_CONFIG_HOME/waybar"
-    printf '%s\n' 'output HEADLESS-1 resolution 800x600' 'focus_on_window_activation focus' \
+    printf '%s\n' 'output HEADLESS-1 resolution 800x600' 'xwayland disable' \
+        'focus_on_window_activation focus' \
         'bar swaybar_command waybar' >"$XDG_CONFIG_HOME/sway/config"
     printf '{"layer": "top", "position": "top", "height": 30, "modules-right": ["tray"]}\n' \
         >"$XDG_CONFIG_HOME/waybar/config"
