@@ -99,9 +99,10 @@ QRect StatusItem::geometry() const
     return icon_ ? icon_->geometry() : QRect();
 }
 
+// show() has made the icon in a StatusNotifierItem host already, if there is one.
 bool StatusItem::isTrayAvailable() const
 {
-    return xembedTrayPresent() || statusNotifierHostPresent();
+    return statusNotifier_ || xembedTrayPresent();
 }
 
 // Without a session bus Qt can only use an XEmbed tray, and watches for one itself.

@@ -26,6 +26,7 @@ public:
     void show();
     // Where the icon is on the screen; invalid when the tray does not say.
     QRect geometry() const;
+    // After show(): a tray of either kind is there.
     bool isTrayAvailable() const;
     // The icon is a StatusNotifierItem: its host draws the menu.
     bool isStatusNotifier() const { return statusNotifier_; }
