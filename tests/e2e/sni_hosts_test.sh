@@ -60,6 +60,8 @@ phase_lxqt_late_and_again() {
     note "  registered $(($(now_ms) - start)) ms after lxqt-panel started"
     check_within "the panel shows the zR icon" "$E2E_DEADLINE" x_panel_shows_icon
     check_item lxqt-panel
+    check_eq "lxqt-panel: no icon name while the icon is not installed" "" \
+        "$(sni prop "$(sni_item)" IconName)"
 
     # A left click (Activate) on X11 opens ZapRun's menu at the pointer, a popup, not a window.
     local before
@@ -89,10 +91,16 @@ phase_xfce() {
     start_session_bus
     start_xfce_panel
     prepare_store
+    # ZapRun's icon installed for this user (a plain square of the icon's yellow will do).
+    mkdir -p "$XDG_DATA_HOME/icons/hicolor/48x48/apps"
+    /usr/bin/convert -size 48x48 xc:'#ffd33d' \
+        "$XDG_DATA_HOME/icons/hicolor/48x48/apps/org.example.ZapRun.png"
     start_zaprun
     require_within "the item registers with xfce4-panel" "$E2E_DEADLINE" sni_item_count_is 1
     check_within "the panel shows the zR icon" "$E2E_DEADLINE" x_panel_shows_icon
     check_item xfce4-panel
+    check_eq "xfce4-panel: the installed icon is offered by name" org.example.ZapRun \
+        "$(sni prop "$(sni_item)" IconName)"
     check_eq "nothing on stderr" "" "$(zaprun_stderr)"
     quit_through_menu xfce4-panel
 }
