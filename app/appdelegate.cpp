@@ -72,18 +72,33 @@ void AppDelegate::showMainView()
 
 void AppDelegate::script(const QString &command)
 {
+    const QIcon idleIcon = statusItem_.icon();
+    const QString idleToolTip = statusItem_.toolTip();
+    running_ = true;
+    statusItem_.setIcon(zapRunRunningIcon());
+    statusItem_.setToolTip(QStringLiteral("zR: running “%1”").arg(runningName_));
     const ScriptOutcome outcome = Interpreter::run(command);
+    statusItem_.setIcon(idleIcon);
+    statusItem_.setToolTip(idleToolTip);
+    running_ = false;
     if (outcome.failed)
         runAlert(QStringLiteral("Error!"), outcome.errorMessage);
 }
 
+// A choice made while a script runs (from a desktop's own copy of the menu, which is no input
+// of ZapRun's windows) is dropped like every other input then; the title is taken once, before
+// such a choice can change the highlighted item.
 void AppDelegate::selectScript()
 {
+    if (running_ || !highlightedItem_)
+        return;
+    const QString chosen = menuItemTitle(highlightedItem_);
     const QStringList names = returnAllNames();
     for (qsizetype i = 0; i < names.size(); ++i) {
-        if (!highlightedItem_ || !library::sameName(names[i], menuItemTitle(highlightedItem_)))
+        if (!library::sameName(names[i], chosen))
             continue;
         const QStringList bodies = returnAllScripts();
+        runningName_ = names[i];
         if (i < bodies.size())
             script(bodies[i]);
         else

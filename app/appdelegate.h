@@ -42,4 +42,6 @@ private:
     QSystemTrayIcon statusItem_;
     std::unique_ptr<QMenu> menu_;
     QPointer<QAction> highlightedItem_;
+    bool running_ = false;
+    QString runningName_; // the script the running state names
 };

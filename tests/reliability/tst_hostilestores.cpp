@@ -9,6 +9,7 @@
 #include "store/keys.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -16,7 +17,6 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -161,8 +161,9 @@ void TestHostileStores::init()
     // The "Error!" alert is modal: answer it as a user would, noting what it said.
     alertCloser_.setInterval(10);
     connect(&alertCloser_, &QTimer::timeout, this, [this] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            alerts_.append(box->informativeText());
+        if (auto *box = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            const auto *text = box->findChild<QPlainTextEdit *>(QStringLiteral("informativeText"));
+            alerts_.append(text ? text->toPlainText() : QString());
             box->done(0);
         }
     });
