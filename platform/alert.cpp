@@ -13,6 +13,7 @@
 
 namespace {
 
+constexpr int kNarrowestInChars = 30;
 constexpr int kWidestInChars = 80;
 constexpr int kTallestInLines = 20;
 // Room left for the window manager's frame around the dialog.
@@ -47,13 +48,11 @@ QPlainTextEdit *messageArea(const QString &text, QWidget *parent)
 QSize areaSize(const QPlainTextEdit &area, const QString &text, const QRect &available)
 {
     const QFontMetrics metrics(area.font());
-    int widest = 0;
+    int widest = metrics.averageCharWidth() * kNarrowestInChars;
     int lines = 0;
     for (const QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
-        widest = qMax(widest, metrics.horizontalAdvance(line.left(kWidestInChars + 1).toString()));
+        widest = qMax(widest, metrics.horizontalAdvance(line.left(kWidestInChars).toString()));
         lines += 1 + int(line.size() / kWidestInChars);
-        if (lines > kTallestInLines)
-            break;
     }
     const int width = qMin(widest, metrics.averageCharWidth() * kWidestInChars);
     const int height = metrics.lineSpacing() * qMin(lines, kTallestInLines);

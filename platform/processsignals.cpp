@@ -48,6 +48,7 @@ ProcessSignals::ProcessSignals(QObject *parent)
 
 ProcessSignals::~ProcessSignals()
 {
+    setHandler(SIGXFSZ, SIG_DFL);
     if (!notifier_)
         return;
     for (const int signal : kQuitSignals)

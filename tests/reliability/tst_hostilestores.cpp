@@ -5,6 +5,7 @@
 #include "editor/viewcontroller.h"
 #include "platform/interpreter.h"
 #include "platform/menuitem.h"
+#include "platform/processsignals.h"
 #include "store/defaults.h"
 #include "store/keys.h"
 
@@ -23,7 +24,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
 #include <limits>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -123,6 +123,7 @@ private:
         {
             delegate.applicationDidFinishLaunching();
         }
+        ProcessSignals processSignals; // as in main(): a file-size limit fails a write
         Defaults defaults;
         AppDelegate delegate;
         ViewController editor;
@@ -397,7 +398,6 @@ void TestHostileStores::aFailedWriteShowsForThisRunAndKeepsTheFile()
     rlimit previousLimit{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
     const rlimit small{4096, previousLimit.rlim_max};
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     const QString text = QStringLiteral("echo new # ") + QString::fromUtf8(kSecret);
     const QByteArray output = outputOf([&] {
         if (!throughAFile)
@@ -405,7 +405,6 @@ void TestHostileStores::aFailedWriteShowsForThisRunAndKeepsTheFile()
         add(app, QStringLiteral("new"), text);
         ::setrlimit(RLIMIT_FSIZE, &previousLimit);
     });
-    std::signal(SIGXFSZ, previous);
 
     const QStringList expected = throughAFile ? QStringList{"new"} : QStringList{"a", "b", "new"};
     QCOMPARE(scriptItems(app.delegate), expected);
