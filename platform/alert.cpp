@@ -75,6 +75,7 @@ void runAlert(const QString &messageText, const QString &informativeText)
     auto *message = new QLabel(messageText, &alert);
     message->setObjectName(QStringLiteral("text"));
     message->setTextFormat(Qt::PlainText);
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(message, 0, 1);
     QPlainTextEdit *area = messageArea(informativeText, &alert);
     layout->addWidget(area, 1, 1);
