@@ -39,6 +39,13 @@ phase_script_cannot_hurt_zaprun() {
     start_zaprun_alone
     require_within "the zR icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
     check "  in its idle colours" not icon_lit
+    local before
+    before=$(app_windows)
+    xdotool mousemove --window "$(tray_icon)" 5 5
+    require "its tooltip shows" wait_new_window "$before" "$ZAPRUN_PID" popup
+    idle_tip_width=$(window_geometry "$NEW_WINDOW" | cut -d' ' -f3)
+    park_pointer
+    require_within "  and goes" "$E2E_DEADLINE" window_gone "$NEW_WINDOW"
 
     require "the tray menu opens" open_tray_menu
     require "choose the script that signals its group" menu_choose_by_keys 3
@@ -50,10 +57,16 @@ phase_script_cannot_hurt_zaprun() {
     require "choose the script that waits" menu_choose_by_keys 4
     require_within "it runs" "$E2E_DEADLINE" ran_log_is $'group\nwaits'
     check_within "the icon shows the running state" "$E2E_DEADLINE" icon_lit
-    local before
     before=$(app_windows)
     click_tray_icon
     keys Down Down Return
+    # The tooltip of the icon under the pointer comes once zaprun has read the click and keys.
+    xdotool mousemove --window "$(tray_icon)" 5 5
+    require "the icon's tooltip shows meanwhile" wait_new_window "$before" "$ZAPRUN_PID" popup
+    check "  wider than the idle \"zR\": it names the script" \
+        eval '(($(window_geometry "$NEW_WINDOW" | cut -d" " -f3) > 2 * idle_tip_width))'
+    park_pointer
+    require_within "  and goes" "$E2E_DEADLINE" window_gone "$NEW_WINDOW"
     : >"$HOME/go"
     require_within "the run ends and the icon is idle again" "$E2E_DEADLINE" not icon_lit
     check_holds "the click and keys made meanwhile are dropped: no menu, nothing runs" 1500 \
