@@ -64,6 +64,20 @@ QSize areaSize(const QPlainTextEdit &area, const QString &text, const QRect &ava
         .boundedTo(available.size());
 }
 
+// Parentless, the dialog opens on the screen under the pointer: it must fit that one.
+void fitToScreen(QDialog &alert, const QPlainTextEdit &area, const QString &text)
+{
+    const QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect available =
+        screen->availableGeometry().adjusted(0, 0, -kFrameAllowance, -kFrameAllowance);
+    const QSize wanted = areaSize(area, text, available);
+    alert.setMaximumSize(available.size());
+    alert.resize(
+        (alert.layout()->sizeHint() + wanted - area.sizeHint()).boundedTo(available.size()));
+}
+
 } // namespace
 
 void runAlert(const QString &messageText, const QString &informativeText)
@@ -84,15 +98,7 @@ void runAlert(const QString &messageText, const QString &informativeText)
     ok->setDefault(true);
     layout->addWidget(buttons, 2, 0, 1, 2);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &alert, &QDialog::accept);
-
-    const QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    const QRect available =
-        screen->availableGeometry().adjusted(0, 0, -kFrameAllowance, -kFrameAllowance);
-    const QSize wanted = areaSize(*area, informativeText, available);
-    alert.setMaximumSize(available.size());
-    alert.resize((layout->sizeHint() + wanted - area->sizeHint()).boundedTo(available.size()));
+    fitToScreen(alert, *area, informativeText);
     ok->setFocus();
     alert.exec();
 }
