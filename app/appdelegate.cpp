@@ -72,18 +72,33 @@ void AppDelegate::showMainView()
 
 void AppDelegate::script(const QString &command)
 {
+    const QIcon idleIcon = statusItem_.icon();
+    const QString idleToolTip = statusItem_.toolTip();
+    running_ = true;
+    statusItem_.setIcon(zapRunRunningIcon());
+    statusItem_.setToolTip(QStringLiteral("zR: running “%1”").arg(runningName_));
     const ScriptOutcome outcome = Interpreter::run(command);
+    statusItem_.setIcon(idleIcon);
+    statusItem_.setToolTip(idleToolTip);
+    running_ = false;
     if (outcome.failed)
         runAlert(QStringLiteral("Error!"), outcome.errorMessage);
 }
 
+// A choice made while a script runs (from a desktop's own copy of the menu, which is no input
+// of ZapRun's windows) is dropped like every other input then; the title is taken once, before
+// such a choice can change the highlighted item.
 void AppDelegate::selectScript()
 {
+    if (running_ || !highlightedItem_)
+        return;
+    const QString chosen = menuItemTitle(highlightedItem_);
     const QStringList names = returnAllNames();
     for (qsizetype i = 0; i < names.size(); ++i) {
-        if (!highlightedItem_ || !library::sameName(names[i], menuItemTitle(highlightedItem_)))
+        if (!library::sameName(names[i], chosen))
             continue;
         const QStringList bodies = returnAllScripts();
+        runningName_ = names[i];
         if (i < bodies.size())
             script(bodies[i]);
         else
@@ -146,8 +161,9 @@ void AppDelegate::addScriptItem(const QString &name, QAction *before)
 void AppDelegate::statusItemActivated(QSystemTrayIcon::ActivationReason reason)
 {
     // A StatusNotifierItem host draws the menu itself; on Wayland a menu of our own, with no
-    // window of ours to hang from, would become a window.
-    if (reason != QSystemTrayIcon::Trigger ||
+    // window of ours to hang from, would become a window. A click that a host delivers during a
+    // run is input made meanwhile: dropped.
+    if (reason != QSystemTrayIcon::Trigger || running_ ||
         (statusItem_.isStatusNotifier() && QGuiApplication::platformName().startsWith("wayland")))
         return;
     const QRect icon = statusItem_.geometry();

@@ -44,4 +44,6 @@ private:
     StatusItem statusItem_;
     std::unique_ptr<QMenu> menu_;
     QPointer<QAction> highlightedItem_;
+    bool running_ = false;
+    QString runningName_; // the script the running state names
 };

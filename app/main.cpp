@@ -5,6 +5,7 @@
 #include "packaging/appid.h"
 #include "platform/appstate.h"
 #include "platform/displayguard.h"
+#include "platform/processsignals.h"
 #include "platform/singleinstance.h"
 #include "platform/trayicon.h"
 #include "store/defaults.h"
@@ -45,6 +46,11 @@ void reportMissingTray()
 int main(int argc, char **argv)
 {
     const auto app = connectToDisplay(argc, argv);
+    // Ending from outside is quitting: the event loop ends, and everything made below is undone
+    // as the stack unwinds (script file, single-instance socket); a running script is ended.
+    const ProcessSignals processSignals;
+    QObject::connect(&processSignals, &ProcessSignals::quitRequested, app.get(),
+                     &QApplication::quit);
     // Qt's StatusNotifierItem takes both its Title and its Id from the application name.
     QApplication::setApplicationName(QStringLiteral("ZapRun"));
     QApplication::setApplicationDisplayName(QStringLiteral("ZapRun"));

@@ -15,11 +15,13 @@ AppState::AppState()
 {
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &AppState::followFocus);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &AppState::followFocus);
+    // Connected first, so that what the hide hid is back before anybody else hears of it.
+    connect(this, &AppState::didBecomeActive, this, &AppState::unhide);
 }
 
-// Opening the tray menu gives the menu the keyboard, and Qt calls that active. It is not the
-// user switching to ZapRun: only focus in one of its windows is, and a popup opened from a
-// window of an already active ZapRun keeps it active.
+// Opening the tray menu gives the menu the keyboard, and Qt calls that active; so does the
+// "Error!" alert. Neither is the user switching to ZapRun: only focus in one of its windows
+// is, and a popup or alert opened while ZapRun is active keeps it active.
 void AppState::followFocus()
 {
     bool active = false;
@@ -38,6 +40,7 @@ bool AppState::focusIsInAWindow()
 {
     const QWindow *focus = QGuiApplication::focusWindow();
     return focus && focus->type() != Qt::Popup && focus->type() != Qt::ToolTip &&
+           focus->modality() == Qt::NonModal &&                   // an alert
            !focus->flags().testFlag(Qt::BypassWindowManagerHint); // the tray icon's own window
 }
 
@@ -72,10 +75,30 @@ void AppState::hide()
 {
     if (hidden_ && !hasVisibleWindows())
         return;
-    for (QWidget *window : windows())
+    for (QWidget *window : windows()) {
+        if (!window->isVisible())
+            continue;
         window->hide();
+        hiddenWindows_.append(window);
+    }
     hidden_ = true;
     emit didHide();
+}
+
+// The windows come back without taking the focus: the activation that follows decides which
+// window is key.
+void AppState::unhide()
+{
+    if (!hidden_)
+        return;
+    hidden_ = false;
+    for (const QPointer<QWidget> &window : std::exchange(hiddenWindows_, {})) {
+        if (!window)
+            continue;
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        window->show();
+        window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
 }
 
 void AppState::activateIgnoringOtherApps(QWidget *window)

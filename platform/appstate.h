@@ -19,6 +19,7 @@ public:
     bool hasVisibleWindows() const;
 
     // Hides every window, then notifies didHide once; an application already hidden stays quiet.
+    // Becoming active again shows what the hide hid.
     void hide();
     // Shows, raises and focuses the window; becoming active follows through didBecomeActive,
     // at once when the application already is active and so will not report a change.
@@ -34,9 +35,11 @@ signals:
 private:
     AppState();
     void followFocus();
+    void unhide();
     static bool focusIsInAWindow();
 
     QPointer<QWidget> mainWindow_;
     bool active_ = false;
     bool hidden_ = false;
+    QList<QPointer<QWidget>> hiddenWindows_;
 };

@@ -9,22 +9,34 @@
 
 namespace {
 
-// A dark square with a light rim and light letters reads on light and dark panels alike.
-void drawSquare(QPainter &painter, const QRect &area)
+struct Colours {
+    QColor rim;
+    QColor fill;
+    QColor letters;
+};
+
+// A dark square with a light rim and light letters reads on light and dark panels alike; while a
+// script runs, the letters' colour fills the square, a change seen at a glance.
+constexpr Colours kIdle{QColor(0xe8, 0xea, 0xed), QColor(0x1f, 0x23, 0x29),
+                        QColor(0xff, 0xd3, 0x3d)};
+constexpr Colours kRunning{QColor(0x1f, 0x23, 0x29), QColor(0xff, 0xd3, 0x3d),
+                           QColor(0x1f, 0x23, 0x29)};
+
+void drawSquare(QPainter &painter, const QRect &area, const Colours &colours)
 {
     const qreal size = qMin(area.width(), area.height());
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal rim = qMax(1.0, size / 16.0);
     const QRectF square =
         QRectF(area.topLeft(), QSizeF(size, size)).adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2);
-    painter.setPen(QPen(QColor(0xe8, 0xea, 0xed), rim));
-    painter.setBrush(QColor(0x1f, 0x23, 0x29));
+    painter.setPen(QPen(colours.rim, rim));
+    painter.setBrush(colours.fill);
     painter.drawRoundedRect(square, size / 6.0, size / 6.0);
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setBold(true);
     font.setPixelSize(qMax(7, int(size * 0.5)));
     painter.setFont(font);
-    painter.setPen(QColor(0xff, 0xd3, 0x3d));
+    painter.setPen(colours.letters);
     painter.drawText(square, Qt::AlignCenter, QStringLiteral("zR"));
 }
 
@@ -32,9 +44,14 @@ void drawSquare(QPainter &painter, const QRect &area)
 // size at start-up is wasted time.
 class SquareIconEngine : public QIconEngine {
 public:
+    SquareIconEngine(const Colours &colours, bool themed)
+        : colours_(colours)
+        , themed_(themed)
+    {}
+
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
     {
-        drawSquare(*painter, rect);
+        drawSquare(*painter, rect, colours_);
     }
 
     QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
@@ -56,9 +73,11 @@ public:
 
     // The installed icon's name, for trays that take icons from the theme; asked only by a
     // StatusNotifierItem, and only where the icon is installed (a host may show a name it
-    // cannot find as a missing picture).
+    // cannot find as a missing picture). The running state has no themed picture.
     QString iconName() override
     {
+        if (!themed_)
+            return {};
         if (!nameLookedUp_) {
             const QString appId = QString::fromLatin1(kAppId);
             name_ = QIcon::hasThemeIcon(appId) ? appId : QString();
@@ -67,9 +86,11 @@ public:
         return name_;
     }
 
-    QIconEngine *clone() const override { return new SquareIconEngine; }
+    QIconEngine *clone() const override { return new SquareIconEngine(colours_, themed_); }
 
 private:
+    Colours colours_;
+    bool themed_;
     QString name_;
     bool nameLookedUp_ = false;
 };
@@ -78,5 +99,10 @@ private:
 
 QIcon zapRunIcon()
 {
-    return QIcon(new SquareIconEngine);
+    return QIcon(new SquareIconEngine(kIdle, true));
+}
+
+QIcon zapRunRunningIcon()
+{
+    return QIcon(new SquareIconEngine(kRunning, false));
 }

@@ -103,6 +103,7 @@ void TestViewController::showMainHandshakeAndClosing()
     QVERIFY(!vc.isVisible());
     activate();
     QVERIFY(vc.isVisible());
+    QVERIFY(other.isVisible()); // what the hide hid comes back with it
 }
 
 void TestViewController::captureTakesPlainTextOnly()

@@ -1,19 +1,26 @@
 #include "app/appdelegate.h"
 #include "platform/appstate.h"
 #include "platform/menuitem.h"
+#include "platform/processsignals.h"
+#include "platform/trayicon.h"
 #include "store/defaults.h"
 #include "store/keys.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
-#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,8 +28,6 @@ struct Alert {
     QString text;
     QString informativeText;
     QStringList buttons;
-    QMessageBox::Icon icon;
-    Qt::TextFormat informativeFormat;
     QByteArray markerAtThatMoment;
 };
 
@@ -72,18 +77,20 @@ class TestAppDelegate : public QObject {
         QList<Alert> alerts;
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            auto *box = qobject_cast<QDialog *>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
-            Alert alert{box->text(), box->informativeText(), {},
-                        box->icon(), Qt::AutoText,           readAll(marker())};
-            for (QAbstractButton *button : box->buttons())
+            const auto *text = box->findChild<QLabel *>(QStringLiteral("text"));
+            const auto *info = box->findChild<QPlainTextEdit *>(QStringLiteral("informativeText"));
+            Alert alert{text ? text->text() : QString(),
+                        info ? info->toPlainText() : QString(),
+                        {},
+                        readAll(marker())};
+            const QList<QAbstractButton *> buttons = box->findChildren<QAbstractButton *>();
+            for (QAbstractButton *button : buttons)
                 alert.buttons << button->text();
-            if (auto *label =
-                    box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-                alert.informativeFormat = label->textFormat();
             alerts << alert;
-            box->buttons().first()->click();
+            buttons.first()->click();
         });
         watcher.start(5);
         QAction *item = itemTitled(title);
@@ -174,6 +181,11 @@ private slots:
                                            << "boom";
         QTest::newRow("markup stays text") << "printf '<b>x</b>\\n\\n' >&2; exit 1"
                                            << "<b>x</b>\n";
+        QString lines;
+        for (int line = 1; line <= 5000; ++line)
+            lines += QString::number(line) + QLatin1Char('\n');
+        lines.chop(1);
+        QTest::newRow("long, all of it") << "seq 1 5000 >&2; exit 1" << lines;
         QTest::newRow("status alone") << "exit 4"
                                       << "The script ended with exit status 4.";
         QTest::newRow("signal") << "kill -KILL $$"
@@ -189,15 +201,16 @@ private slots:
         QFETCH(QString, body);
         QFETCH(QString, message);
         storeLibrary({QStringLiteral("s")}, {body});
+        QSignalSpy becameActive(&AppState::shared(), &AppState::didBecomeActive);
         const QList<Alert> alerts = choose(QStringLiteral("s"));
         QCOMPARE(alerts.size(), 1);
         QCOMPARE(alerts[0].text, QStringLiteral("Error!"));
         QVERIFY2(alerts[0].informativeText.startsWith(message),
                  qPrintable(alerts[0].informativeText));
         QCOMPARE(alerts[0].buttons, QStringList({QStringLiteral("Ok")}));
-        QCOMPARE(alerts[0].icon, QMessageBox::Warning);
-        QCOMPARE(alerts[0].informativeFormat, Qt::PlainText);
         QVERIFY(!QFile::exists(marker()));
+        // The alert taking the focus is not the user switching to ZapRun.
+        QCOMPARE(becameActive.count(), 0);
     }
 
     void aSyntaxErrorRunsNothingOfTheBody()
@@ -234,6 +247,78 @@ private slots:
         QVERIFY(child > 0);
         QCOMPARE(::kill(child, 0), 0); // still running: the run did not wait for it
         ::kill(child, SIGKILL);
+    }
+
+    void aScriptRunsInASessionOfItsOwn()
+    {
+        storeLibrary({QStringLiteral("ids")},
+                     {QStringLiteral("awk '{print $5, $6}' /proc/$$/stat > \"$HOME/marker\"")});
+        QCOMPARE(choose(QStringLiteral("ids")).size(), 0);
+        const QList<QByteArray> ids = readAll(marker()).trimmed().split(' ');
+        QCOMPARE(ids.size(), 2);
+        QVERIFY(ids[0].toInt() != ::getpgrp()); // what it signals to its group misses us
+        QVERIFY(ids[1].toInt() != ::getsid(0));
+    }
+
+    void aBodyCutShortRunsNothing()
+    {
+        const ProcessSignals processSignals; // ignores SIGXFSZ, as the program does
+        const QString tmp = home_.filePath(QStringLiteral("tmp"));
+        QString body = QStringLiteral("echo ran > \"$HOME/marker\"\n");
+        while (body.size() < 256 * 1024)
+            body += QStringLiteral(": a padding line that the shell reads and ignores\n");
+        storeLibrary({QStringLiteral("big")}, {body});
+        rlimit previous{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+        const rlimit small{64 * 1024, previous.rlim_max};
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const QList<Alert> alerts = choose(QStringLiteral("big"));
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        QCOMPARE(alerts.size(), 1);
+        QVERIFY2(alerts[0].informativeText.startsWith(
+                     QLatin1String("The script could not be prepared: File too large")),
+                 qPrintable(alerts[0].informativeText));
+        QVERIFY(!QFile::exists(marker()));
+        QCOMPARE(QDir(tmp).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    }
+
+    // Clicks, keys and menu choices made while a script runs reach nothing, then or later;
+    // meanwhile the tray icon shows the running state and names the script.
+    void duringARunInputIsDroppedAndTheIconTellsWhatRuns()
+    {
+        const QString go = home_.filePath(QStringLiteral("go"));
+        storeLibrary({"waits", "other"},
+                     {"echo started > \"$HOME/marker\"; while [ ! -e \"$HOME/go\" ]; do sleep "
+                      "0.01; done",
+                      "echo other >> \"$HOME/marker\""});
+        QPushButton button;
+        button.show();
+        QSignalSpy clicks(&button, &QPushButton::clicked);
+        const QImage idleIcon = delegate_->statusItem().icon().pixmap(32).toImage();
+        QString toolTipMeanwhile;
+        QImage iconMeanwhile;
+        QTimer during;
+        connect(&during, &QTimer::timeout, this, [&] {
+            if (readAll(marker()) != "started\n")
+                return;
+            during.stop();
+            toolTipMeanwhile = delegate_->statusItem().toolTip();
+            iconMeanwhile = delegate_->statusItem().icon().pixmap(32).toImage();
+            QTest::mouseClick(&button, Qt::LeftButton);
+            QTest::keyClick(&button, Qt::Key_Space);
+            itemTitled(QStringLiteral("other"))->trigger();
+            QFile(go).open(QIODevice::WriteOnly);
+        });
+        during.start(5);
+        QCOMPARE(choose(QStringLiteral("waits")).size(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(clicks.count(), 0);
+        QCOMPARE(readAll(marker()), QByteArray("started\n"));
+        QCOMPARE(toolTipMeanwhile, QStringLiteral("zR: running “waits”"));
+        QVERIFY(iconMeanwhile != idleIcon);
+        QCOMPARE(delegate_->statusItem().toolTip(), QStringLiteral("zR"));
+        QCOMPARE(delegate_->statusItem().icon().pixmap(32).toImage(), idleIcon);
+        QFile::remove(go);
     }
 
     void duplicateNamesRunInOrderAndMissingBodiesAreReported()
