@@ -19,7 +19,9 @@ public:
     explicit StatusItem(QObject *parent = nullptr);
     ~StatusItem() override;
 
+    QIcon icon() const { return image_; }
     void setIcon(const QIcon &icon);
+    QString toolTip() const { return toolTip_; }
     void setToolTip(const QString &toolTip);
     void setContextMenu(QMenu *menu);
     QMenu *contextMenu() const { return menu_; }
