@@ -56,7 +56,8 @@ QString asText(const QJsonValue &value)
 
 // QSaveFile::commit() renames its file into place even when the final flush failed, and a short
 // write (a full disk, a file size limit) reports no error: either would replace the store with
-// a truncated file. So every byte must be written and flushed before the commit.
+// a truncated file. So every byte must be written and flushed before the commit. Qt's own
+// message for a failed write is often "Unknown error": errno says more.
 bool writeWhole(QSaveFile &file, const QByteArray &bytes)
 {
     errno = 0;
@@ -436,14 +437,13 @@ Defaults::Saved Defaults::save(QString &reason)
 {
     const QString folder = QFileInfo(path_).absolutePath();
     QSaveFile file(path_);
+    storefiles::tightenFolder(folder); // it may have been opened since the start
     if (!storefiles::ensureDirectory(folder))
         reason = QStringLiteral("cannot create the folder %1").arg(folder);
     else if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0)
         reason = file.errorString();
     else if (!writeWhole(file, serialized()))
-        reason = file.error() != QFileDevice::NoError
-                     ? file.errorString()
-                     : QString::fromLocal8Bit(std::strerror(errno));
+        reason = errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
     else
         return commit(file, reason);
     return Saved::Failed;
