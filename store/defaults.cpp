@@ -56,8 +56,7 @@ QString asText(const QJsonValue &value)
 
 // QSaveFile::commit() renames its file into place even when the final flush failed, and a short
 // write (a full disk, a file size limit) reports no error: either would replace the store with
-// a truncated file. So every byte must be written and flushed before the commit. Qt's own
-// message for a failed write is often "Unknown error": errno says more.
+// a truncated file. So every byte must be written and flushed before the commit.
 bool writeWhole(QSaveFile &file, const QByteArray &bytes)
 {
     errno = 0;
@@ -442,7 +441,7 @@ Defaults::Saved Defaults::save(QString &reason)
         reason = QStringLiteral("cannot create the folder %1").arg(folder);
     else if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0)
         reason = file.errorString();
-    else if (!writeWhole(file, serialized()))
+    else if (!writeWhole(file, serialized())) // Qt's message is often "Unknown error"
         reason = errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
     else
         return commit(file, reason);
