@@ -453,14 +453,19 @@ void TestHostileStores::aFailedWriteIsToldOnceAndTheNextStartSaysSo()
     const QString path =
         throughAFile ? blocker + QStringLiteral("/config/zaprun/defaults.json") : path_;
     const QByteArray reason = throughAFile ? "cannot create the folder" : "File too large";
-    writeFile(throughAFile ? blocker : path_, throughAFile ? "a file, not a folder" : kTwo);
+    // Larger than the captured messages, which the file size limit below also limits.
+    const QByteArray stored =
+        object({member("all scripts names", "[\"a\", \"b\"]"),
+                member("all scripts",
+                       "[\"" + body("a") + "\", \"" + body("b") + QByteArray(8192, '.') + "\"]")});
+    writeFile(throughAFile ? blocker : path_, throughAFile ? "a file, not a folder" : stored);
     auto app = std::make_unique<App>(path);
 
     // Only the soft limit: an unprivileged process could not raise the hard one again. The
     // names fit below it, the bodies do not: the add is left half-written.
     rlimit previousLimit{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
-    const rlimit small{rlim_t(kTwo.size() + 100), previousLimit.rlim_max};
+    const rlimit small{rlim_t(stored.size() + 100), previousLimit.rlim_max};
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     const auto failing = [&](const auto &work) {
         return outputOf([&] {
