@@ -213,7 +213,7 @@ bool Defaults::adopt(const QByteArray &bytes, QString *problem)
     }
     values_ = document.object();
     fragments_.clear();
-    copyBeforeFirstWrite_ = !isUsableAsItStands(bytes);
+    copyBeforeFirstWrite_ = needsCopyBeforeFirstWrite(bytes);
     fileIsPaired_ = libraryIsPaired(values_);
     return true;
 }
@@ -348,6 +348,7 @@ void Defaults::undoInterruptedChange()
         values_.insert(all_scripts_name, previous.value(all_scripts_name));
     else
         values_.remove(all_scripts_name);
+    copyBeforeFirstWrite_ = true;
     const std::optional<QString> failure = storefiles::notedFailure(path_);
     if (failure)
         complain(
@@ -363,11 +364,15 @@ void Defaults::undoInterruptedChange()
 
 // A file that a rewrite would change beyond the edited key (mistyped values, missing or unpaired
 // names or bodies, unknown keys, bytes that are not UTF-8) is copied aside before ZapRun first
-// writes over it. Unknown keys stay in the file.
-bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
+// writes over it. Unknown keys stay in the file. A file exactly as ZapRun writes it was copied
+// already, before ZapRun first wrote it, and is not copied again at every start.
+bool Defaults::needsCopyBeforeFirstWrite(const QByteArray &bytes)
 {
-    if (!bytes.isValidUtf8())
-        return false;
+    return (!bytes.isValidUtf8() || !isUsableAsItStands()) && bytes != serialized();
+}
+
+bool Defaults::isUsableAsItStands() const
+{
     const QStringList known{all_scripts_name, all_scripts, sel_script, show_main};
     for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
         if (!known.contains(it.key()))

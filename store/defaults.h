@@ -63,7 +63,8 @@ private:
     bool followBeforeWriting(const QString &key, QString &reason);
     void followOutsideChange();
     void watch();
-    bool isUsableAsItStands(const QByteArray &bytes) const;
+    bool needsCopyBeforeFirstWrite(const QByteArray &bytes);
+    bool isUsableAsItStands() const;
     void undoInterruptedChange();
     Saved save(QString &reason);
     Saved commit(QSaveFile &file, QString &reason);

@@ -136,6 +136,9 @@ private slots:
         const QJsonObject rewritten = QJsonDocument::fromJson(readAll(path())).object();
         QCOMPARE(rewritten.value(QStringLiteral("other")).toObject().value(QStringLiteral("kept")),
                  QJsonValue(true));
+        // What ZapRun wrote itself is not copied again at the next start.
+        Defaults(path()).setInteger(sel_script, 2);
+        QCOMPARE(keptAside(path()), aside);
     }
 
     void aChangeCutShortBetweenItsTwoWritesIsUndone_data()
