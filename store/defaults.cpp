@@ -348,6 +348,7 @@ void Defaults::undoInterruptedChange()
         values_.insert(all_scripts_name, previous.value(all_scripts_name));
     else
         values_.remove(all_scripts_name);
+    fragments_.remove(all_scripts_name);
     copyBeforeFirstWrite_ = true;
     const std::optional<QString> failure = storefiles::notedFailure(path_);
     if (failure)

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -164,6 +165,8 @@ private slots:
         QCOMPARE(library::returnAllNames(reloaded), names);
         QCOMPARE(library::returnAllScripts(reloaded), bodies);
         reloaded.setInteger(sel_script, 1);
+        QCOMPARE(QJsonDocument::fromJson(readAll(path())).object().value(all_scripts_name),
+                 QJsonArray::fromStringList(names));
         const QStringList aside = keptAside(path());
         QCOMPARE(aside.size(), 1);
         QCOMPARE(readAll(QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first()),
