@@ -240,13 +240,13 @@ std::optional<QByteArray> Defaults::reloadIfChanged()
     const storefiles::Identity now = storefiles::identify(path_);
     if (now == known_ || (damage_ && damage_->identity == now))
         return std::nullopt;
-    if (!now.exists()) {
+    storefiles::Version version = now.exists() ? storefiles::read(path_) : storefiles::Version{};
+    if (!version.identity.exists()) {
         // Deleted: what was read last is written again at the next change.
-        known_ = now;
+        known_ = version.identity;
         copyBeforeFirstWrite_ = false;
         return std::nullopt;
     }
-    storefiles::Version version = storefiles::read(path_);
     QString problem = version.problem;
     if (problem.isEmpty() && adopt(version.bytes, &problem)) {
         known_ = version.identity;
