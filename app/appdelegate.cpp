@@ -31,6 +31,9 @@ void AppDelegate::applicationDidFinishLaunching()
     connect(&statusItem_, &StatusItem::activated, this, &AppDelegate::statusItemActivated);
     statusItem_.show();
     connect(&defaults_, &Defaults::didChange, this, &AppDelegate::defaultsChanged);
+    // Queued: the alert waits until the change that failed, both of its writes, is over.
+    connect(&defaults_, &Defaults::saveFailed, this, &AppDelegate::defaultsFailedToSave,
+            Qt::QueuedConnection);
 }
 
 // Rebuilds only once a library exists, so that on first run the launch menu stays as it is.
@@ -138,6 +141,15 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
     else
         AppState::makeKeyAndOrderFront(windows.first());
     return true;
+}
+
+void AppDelegate::defaultsFailedToSave(const QString &file, const QString &reason)
+{
+    runAlert(QStringLiteral("Your scripts could not be saved"),
+             QStringLiteral("ZapRun could not write %1: %2.\n\nThe change shows until ZapRun quits "
+                            "but is not saved. Once there is room or the folder can be written, "
+                            "the next change saves everything.")
+                 .arg(file, reason));
 }
 
 void AppDelegate::addFixedItems()

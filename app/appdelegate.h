@@ -32,6 +32,7 @@ public:
     QStringList returnAllScripts() const;
     void constructMenu();
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    void defaultsFailedToSave(const QString &file, const QString &reason);
 
 private:
     void addFixedItems();

@@ -11,6 +11,8 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLocale>
 #include <QMimeData>
 #include <QScreen>
 
@@ -22,6 +24,45 @@ bool listsName(const QStringList &names, const QString &name)
 {
     return std::any_of(names.begin(), names.end(),
                        [&name](const QString &n) { return library::sameName(n, name); });
+}
+
+constexpr qsizetype kShownLines = 2;
+constexpr qsizetype kShownLineChars = 80;
+
+// The size of text as UTF-8, as it is stored, without making the copy.
+qsizetype utf8Size(const QString &text)
+{
+    qsizetype size = 0;
+    for (const QChar c : text)
+        size += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 || c.isSurrogate() ? 2 : 3;
+    return size;
+}
+
+QString sizeOf(const QString &text)
+{
+    const qsizetype lines = text.count(QLatin1Char('\n')) + !text.endsWith(QLatin1Char('\n'));
+    return QStringLiteral("%1 %2, %3")
+        .arg(lines)
+        .arg(lines == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
+             QLocale::c().formattedDataSize(utf8Size(text)));
+}
+
+// The first lines of a text, each cut short, however long the text is.
+QString firstLines(const QString &text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    while (lines.size() < kShownLines && start < text.size()) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        const QString line = text.mid(start, std::min(end - start, kShownLineChars));
+        lines.append(end - start > kShownLineChars ? line + QStringLiteral("…") : line);
+        start = end + 1;
+    }
+    if (start < text.size())
+        lines.append(QStringLiteral("…"));
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -70,6 +111,7 @@ void ViewController::viewDidLoad()
     connect(&app, &AppState::didBecomeActive, this, &ViewController::active);
     connect(&app, &AppState::didResignActive, this, &ViewController::deactivate);
     connect(&app, &AppState::didHide, this, &ViewController::windowWillClose);
+    showWhatAddStores(false);
 
     if (!library::userAlreadyExist(defaults_, all_scripts_name))
         return;
@@ -220,12 +262,32 @@ void ViewController::closeEvent(QCloseEvent *event)
 void ViewController::captureClipboard()
 {
     const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    if (!data || !data->hasFormat(QStringLiteral("text/plain")))
-        return;
-    const QString text = data->text();
-    if (library::sameName(text, clipbStr))
-        return;
-    clipbStr = text;
+    const bool hasText = data && data->hasFormat(QStringLiteral("text/plain"));
+    if (hasText) {
+        const QString text = data->text();
+        if (!library::sameName(text, clipbStr))
+            clipbStr = text;
+        captured_ = true;
+    }
+    showWhatAddStores(hasText);
+}
+
+// A clipboard without text leaves the earlier text to be stored: the window says which text
+// Add stores, so that it never surprises.
+void ViewController::showWhatAddStores(bool clipboardHasText)
+{
+    QString shown;
+    if (!captured_)
+        shown = QStringLiteral("Nothing has been copied yet: Add stores an empty script.");
+    else if (clipbStr.isEmpty())
+        shown = QStringLiteral("The copied text is empty: Add stores an empty script.");
+    else
+        shown = QStringLiteral("%1 (%2):\n%3")
+                    .arg(clipboardHasText ? QStringLiteral("Add stores the copied text")
+                                          : QStringLiteral("The clipboard holds no text; Add "
+                                                           "stores the text copied before"),
+                         sizeOf(clipbStr), firstLines(clipbStr));
+    ui_->captureLbl->setText(shown);
 }
 
 // A reset also clears the selection, silently; delete has hidden the preview button already.

@@ -60,6 +60,7 @@ protected:
 private:
     void viewDidLoad();
     void captureClipboard();
+    void showWhatAddStores(bool clipboardHasText);
     void reloadData();
     void presentPreview();
     QPoint popoverPosition(QSize size) const;
@@ -67,4 +68,5 @@ private:
     Defaults &defaults_;
     std::unique_ptr<Ui::ViewController> ui_;
     ScriptTableModel *model_ = nullptr;
+    bool captured_ = false; // whether any capture found text
 };

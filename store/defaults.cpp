@@ -2,29 +2,29 @@
 
 #include "store/keys.h"
 
-#include <QDateTime>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
+
+using storefiles::complain;
 
 namespace {
 
-void complain(const QString &line)
-{
-    std::fprintf(stderr, "zaprun: %s\n", qPrintable(line));
-}
+// Outside writers often write in steps; a change is read once it has been quiet this long.
+constexpr int kSettleMs = 150;
+// A write that another program keeps overtaking gives up after this many tries.
+constexpr int kWriteAttempts = 3;
 
 // The library's arrays are only usable when they hold strings alone.
 bool isStringArray(const QJsonValue &value)
@@ -54,17 +54,6 @@ QString asText(const QJsonValue &value)
     }
 }
 
-// A free name beside path, so that nothing already there is ever overwritten.
-QString asideName(const QString &path, const QString &why)
-{
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString base = QStringLiteral("%1.%2-%3").arg(path, why, stamp);
-    QString candidate = base;
-    for (int n = 1; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
-        candidate = QStringLiteral("%1-%2").arg(base).arg(n);
-    return candidate;
-}
-
 // QSaveFile::commit() renames its file into place even when the final flush failed, and a short
 // write (a full disk, a file size limit) reports no error: either would replace the store with
 // a truncated file. So every byte must be written and flushed before the commit.
@@ -81,23 +70,25 @@ bool libraryIsPaired(const QJsonObject &values)
            values.value(all_scripts).toArray().size();
 }
 
-bool ensureDirectory(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isDir())
-        return true;
-    if (!ensureDirectory(info.absolutePath()))
-        return false;
-    return QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 } // namespace
 
 Defaults::Defaults(const QString &filePath, QObject *parent)
     : QObject(parent)
     , path_(filePath)
 {
+    storefiles::tightenFolder(QFileInfo(path_).absolutePath());
+    failureNoted_ = storefiles::notedFailure(path_).has_value();
     load();
+    // Changes can only be followed from an event loop.
+    if (!QCoreApplication::instance())
+        return;
+    watcher_ = new QFileSystemWatcher(this);
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettleMs);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, &settle_, qOverload<>(&QTimer::start));
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, &settle_, qOverload<>(&QTimer::start));
+    connect(&settle_, &QTimer::timeout, this, &Defaults::followOutsideChange);
+    watch();
 }
 
 QString Defaults::standardFilePath()
@@ -172,51 +163,179 @@ void Defaults::setInteger(const QString &key, qint64 value)
 
 void Defaults::store(const QString &key, const QJsonValue &value)
 {
-    values_.insert(key, value);
-    fragments_.remove(key);
-    save();
+    QString reason;
+    Saved saved = Saved::Overtaken;
+    for (int attempt = 0; attempt < kWriteAttempts && saved == Saved::Overtaken; ++attempt) {
+        const bool mayWrite = keepWhatAWriteWouldReplace(key, reason);
+        values_.insert(key, value);
+        fragments_.remove(key);
+        saved = mayWrite ? save(reason) : Saved::Failed;
+    }
+    if (saved == Saved::Overtaken)
+        reason = QStringLiteral("other programs kept changing it while ZapRun wrote it");
+    if (saved == Saved::Yes)
+        succeeded();
+    else
+        reportFailure(reason);
     emit didChange();
 }
 
 void Defaults::load()
 {
-    const QFileInfo info(path_);
-    if (!info.exists())
+    const storefiles::Version version = storefiles::read(path_);
+    known_ = version.identity;
+    if (!known_.exists())
         return; // first run, or a link whose target is still to be written
-    QFile file(path_);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-        moveAside(QStringLiteral("unreadable"),
-                  QStringLiteral("cannot read %1 (%2)")
-                      .arg(path_, info.isDir() ? QStringLiteral("it is a directory")
-                                               : file.errorString()));
-        return;
-    }
-    adopt(file.readAll());
+    QString problem = version.problem;
+    if (!problem.isEmpty())
+        damage_ = Damage{known_, QStringLiteral("unreadable"),
+                         QStringLiteral("cannot read %1 (%2)").arg(path_, problem)};
+    else if (!adopt(version.bytes, &problem))
+        damage_ =
+            Damage{known_, QStringLiteral("corrupt"),
+                   QStringLiteral("%1 is not a valid settings file (%2)").arg(path_, problem)};
+    if (damage_)
+        setAside(QStringLiteral("ZapRun starts with an empty library"));
+    else
+        undoInterruptedChange();
 }
 
-void Defaults::adopt(const QByteArray &bytes)
+// Bytes that are not UTF-8 are read as U+FFFD: one stray byte costs one character, not the
+// library. The file itself is kept aside before the first write over it.
+bool Defaults::adopt(const QByteArray &bytes, QString *problem)
 {
+    const QByteArray text = bytes.isValidUtf8() ? bytes : QString::fromUtf8(bytes).toUtf8();
     QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        const QString reason =
-            document.isNull() ? error.errorString() : QStringLiteral("not a JSON object");
-        moveAside(QStringLiteral("corrupt"),
-                  QStringLiteral("%1 is not a valid settings file (%2)").arg(path_, reason));
-        return;
+        *problem = document.isNull() ? error.errorString() : QStringLiteral("not a JSON object");
+        return false;
     }
     values_ = document.object();
-    copyBeforeFirstWrite_ = !isUsableAsItStands(bytes);
+    fragments_.clear();
+    copyBeforeFirstWrite_ = needsCopyBeforeFirstWrite(bytes);
     fileIsPaired_ = libraryIsPaired(values_);
-    undoInterruptedChange();
+    return true;
 }
 
-// Adding and deleting write the names, then the bodies. A crash between the two leaves names
-// that no longer pair with the bodies, and every later script would run another's text. The
-// last paired file, kept beside the store, tells which names belong to these bodies.
+// What cannot be read is never written over: it goes aside whole.
+bool Defaults::setAside(const QString &outcome)
+{
+    const QString aside = storefiles::moveAside(path_, damage_->why);
+    if (aside.isEmpty()) {
+        complain(QStringLiteral("%1 and it cannot be moved aside; changes will not be saved")
+                     .arg(damage_->problem));
+        return false;
+    }
+    complain(QStringLiteral("%1; it was moved to %2 and %3").arg(damage_->problem, aside, outcome));
+    damage_.reset();
+    known_ = storefiles::identify(path_);
+    return true;
+}
+
+// Reads the file again when it is not the version last read or written. Returns the bytes when
+// they replaced the values in memory; a version that cannot be read leaves them as they are.
+std::optional<QByteArray> Defaults::reloadIfChanged()
+{
+    const storefiles::Identity now = storefiles::identify(path_);
+    if (now == known_ || (damage_ && damage_->identity == now))
+        return std::nullopt;
+    storefiles::Version version = now.exists() ? storefiles::read(path_) : storefiles::Version{};
+    if (!version.identity.exists()) {
+        // Deleted: what was read last is written again at the next change.
+        known_ = version.identity;
+        copyBeforeFirstWrite_ = false;
+        return std::nullopt;
+    }
+    QString problem = version.problem;
+    if (problem.isEmpty() && adopt(version.bytes, &problem)) {
+        known_ = version.identity;
+        damage_.reset();
+        return std::move(version.bytes);
+    }
+    damage_ =
+        Damage{version.identity,
+               version.problem.isEmpty() ? QStringLiteral("corrupt") : QStringLiteral("unreadable"),
+               QStringLiteral("%1 was changed by another program and cannot be read (%2)")
+                   .arg(path_, problem)};
+    complain(QStringLiteral("%1; ZapRun keeps the library it read before and moves the file "
+                            "aside before it next saves")
+                 .arg(damage_->problem));
+    return std::nullopt;
+}
+
+// Before a write: a version that ZapRun has not read is read first, one that cannot be read goes
+// aside, and a file that the write would change beyond its key is copied aside once.
+bool Defaults::keepWhatAWriteWouldReplace(const QString &key, QString &reason)
+{
+    if (!followBeforeWriting(key, reason))
+        return false;
+    if (damage_ && storefiles::identify(path_) == damage_->identity &&
+        !setAside(QStringLiteral("ZapRun saves the library it read before in its place"))) {
+        reason = QStringLiteral("it cannot be read and cannot be moved aside");
+        return false;
+    }
+    if (copyBeforeFirstWrite_ && !keepCopyOfOriginal()) {
+        reason = QStringLiteral("no copy of its entries that ZapRun cannot use could be kept");
+        return false;
+    }
+    return true;
+}
+
+// The key goes on top of a version changed outside. When that version changed the library
+// while ZapRun was changing it too, ZapRun's change was made without it: it is kept aside.
+bool Defaults::followBeforeWriting(const QString &key, QString &reason)
+{
+    const QJsonValue names = values_.value(all_scripts_name);
+    const QJsonValue bodies = values_.value(all_scripts);
+    const std::optional<QByteArray> outside = reloadIfChanged();
+    if (!outside || (key != all_scripts_name && key != all_scripts) ||
+        (values_.value(all_scripts_name) == names && values_.value(all_scripts) == bodies))
+        return true;
+    const QString aside = storefiles::keepAside(path_, QStringLiteral("conflict"), *outside);
+    if (aside.isEmpty()) {
+        reason = QStringLiteral("another program changed it and no copy of its version could "
+                                "be kept");
+        return false;
+    }
+    copyBeforeFirstWrite_ = false;
+    complain(QStringLiteral("another program changed the script library in %1 while ZapRun was "
+                            "changing it; its version was kept at %2")
+                 .arg(path_, aside));
+    return true;
+}
+
+void Defaults::followOutsideChange()
+{
+    const bool changed = reloadIfChanged().has_value();
+    watch();
+    if (changed)
+        emit didChange();
+}
+
+// A watch follows one version of the file: once it was replaced, the new one is watched. The
+// folder's watch sees files renamed into place.
+void Defaults::watch()
+{
+    if (!watcher_ || watched_ == known_)
+        return;
+    watched_ = known_;
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (!watcher_->directories().contains(folder) && QFileInfo(folder).isDir())
+        watcher_->addPath(folder);
+    if (watcher_->files().contains(path_) || watcher_->directories().contains(path_))
+        watcher_->removePath(path_);
+    if (known_.exists())
+        watcher_->addPath(path_);
+}
+
+// Adding and deleting write the names, then the bodies. A write that failed or was cut short
+// between the two leaves names that no longer pair with the bodies, and every later script
+// would run another's text. The last paired file, kept beside the store, tells which names
+// belong to these bodies.
 void Defaults::undoInterruptedChange()
 {
-    QFile file(previousPath());
+    QFile file(storefiles::previousPath(path_));
     if (libraryIsPaired(values_) || !file.open(QIODevice::ReadOnly))
         return;
     const QJsonObject previous = QJsonDocument::fromJson(file.readAll()).object();
@@ -229,46 +348,37 @@ void Defaults::undoInterruptedChange()
         values_.insert(all_scripts_name, previous.value(all_scripts_name));
     else
         values_.remove(all_scripts_name);
-    complain(QStringLiteral("the last change to the script library in %1 was cut short by a crash; "
-                            "it was undone")
-                 .arg(path_));
-}
-
-QString Defaults::previousPath() const
-{
-    const QFileInfo info(path_);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-           QStringLiteral(".previous");
-}
-
-// Links the file about to be replaced under previousPath(); it only helps recovery, so a
-// failure (another file system behind a link, say) is no error.
-void Defaults::keepReplacedFile() const
-{
-    const QByteArray current = QFile::encodeName(path_);
-    const QByteArray previous = QFile::encodeName(previousPath());
-    ::unlink(previous.constData());
-    ::linkat(AT_FDCWD, current.constData(), AT_FDCWD, previous.constData(), AT_SYMLINK_FOLLOW);
-}
-
-// What cannot be read is never written over: it goes aside whole and ZapRun starts empty.
-void Defaults::moveAside(const QString &why, const QString &problem)
-{
-    const QString aside = asideName(path_, why);
-    if (QFile::rename(path_, aside))
-        complain(QStringLiteral("%1; it was moved to %2 and ZapRun starts with an empty library")
-                     .arg(problem, aside));
+    fragments_.remove(all_scripts_name);
+    copyBeforeFirstWrite_ = true;
+    const std::optional<QString> failure = storefiles::notedFailure(path_);
+    if (failure)
+        complain(
+            QStringLiteral("the last change to the script library in %1 could not be saved "
+                           "(%2); it was undone")
+                .arg(path_, failure->isEmpty() ? QStringLiteral("no reason was kept") : *failure));
     else
-        complain(QStringLiteral("%1 and it cannot be moved aside; changes will not be saved")
-                     .arg(problem));
+        complain(QStringLiteral("the last change to the script library in %1 was interrupted "
+                                "before it was complete (ZapRun or the computer stopped during "
+                                "it); it was undone")
+                     .arg(path_));
 }
 
-// A file that a rewrite would change beyond the edited key (mistyped values, unpaired arrays,
-// bytes that are not UTF-8) is copied aside before ZapRun first writes over it.
-bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
+// A file that a rewrite would change beyond the edited key (mistyped values, missing or unpaired
+// names or bodies, unknown keys, bytes that are not UTF-8) is copied aside before ZapRun first
+// writes over it. Unknown keys stay in the file. A file exactly as ZapRun writes it was copied
+// already, before ZapRun first wrote it, and is not copied again at every start.
+bool Defaults::needsCopyBeforeFirstWrite(const QByteArray &bytes)
 {
-    if (!bytes.isValidUtf8())
-        return false;
+    return (!bytes.isValidUtf8() || !isUsableAsItStands()) && bytes != serialized();
+}
+
+bool Defaults::isUsableAsItStands() const
+{
+    const QStringList known{all_scripts_name, all_scripts, sel_script, show_main};
+    for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
+        if (!known.contains(it.key()))
+            return false;
+    }
     for (const QString &key : {all_scripts_name, all_scripts}) {
         if (values_.contains(key) && !isStringArray(values_.value(key)))
             return false;
@@ -277,10 +387,7 @@ bool Defaults::isUsableAsItStands(const QByteArray &bytes) const
         return false;
     if (values_.contains(show_main) && !values_.value(show_main).isBool())
         return false;
-    if (values_.contains(all_scripts_name) && values_.contains(all_scripts))
-        return values_.value(all_scripts_name).toArray().size() ==
-               values_.value(all_scripts).toArray().size();
-    return true;
+    return libraryIsPaired(values_);
 }
 
 // The same bytes as the whole object written indented, but each key's text is kept between
@@ -313,8 +420,12 @@ QByteArray Defaults::serialized()
 
 bool Defaults::keepCopyOfOriginal()
 {
-    const QString aside = asideName(path_, QStringLiteral("original"));
-    if (!QFile::copy(path_, aside)) {
+    const storefiles::Version version = storefiles::read(path_);
+    const QString aside =
+        version.problem.isEmpty()
+            ? storefiles::keepAside(path_, QStringLiteral("original"), version.bytes)
+            : QString();
+    if (aside.isEmpty()) {
         complain(QStringLiteral("%1 holds entries that ZapRun cannot use as they stand and no "
                                 "copy of it could be kept; it is left untouched")
                      .arg(path_));
@@ -327,32 +438,56 @@ bool Defaults::keepCopyOfOriginal()
     return true;
 }
 
-bool Defaults::save()
+Defaults::Saved Defaults::save(QString &reason)
 {
-    if (copyBeforeFirstWrite_ && !keepCopyOfOriginal())
-        return false;
     const QString folder = QFileInfo(path_).absolutePath();
-    QString reason;
     QSaveFile file(path_);
-    if (!ensureDirectory(folder))
+    storefiles::tightenFolder(folder); // it may have been opened since the start
+    if (!storefiles::ensureDirectory(folder))
         reason = QStringLiteral("cannot create the folder %1").arg(folder);
     else if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0)
         reason = file.errorString();
-    else if (!writeWhole(file, serialized()))
-        reason = file.error() != QFileDevice::NoError
-                     ? file.errorString()
-                     : QString::fromLocal8Bit(std::strerror(errno));
-    else {
-        if (fileIsPaired_)
-            keepReplacedFile();
-        if (!file.commit())
-            reason = file.errorString();
+    else if (!writeWhole(file, serialized())) // Qt's message is often "Unknown error"
+        reason = errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
+    else
+        return commit(file, reason);
+    return Saved::Failed;
+}
+
+// The new version goes into place only while the file is still the version read last; when
+// another program replaced it meanwhile, nothing is replaced (Overtaken).
+Defaults::Saved Defaults::commit(QSaveFile &file, QString &reason)
+{
+    const storefiles::Identity written = storefiles::identify(file.handle());
+    if (storefiles::identify(path_) != known_)
+        return Saved::Overtaken;
+    if (fileIsPaired_)
+        storefiles::keepReplaced(path_);
+    if (!file.commit()) {
+        reason = file.errorString();
+        return Saved::Failed;
     }
-    if (reason.isEmpty()) {
-        fileIsPaired_ = libraryIsPaired(values_);
-        return true;
-    }
+    known_ = written; // not the path's: another program may have replaced it since
+    fileIsPaired_ = libraryIsPaired(values_);
+    watch();
+    return Saved::Yes;
+}
+
+void Defaults::succeeded()
+{
+    failing_ = false;
+    if (std::exchange(failureNoted_, false))
+        storefiles::clearFailure(path_);
+}
+
+// Said on standard error every time, and to observers once until a write succeeds again. The
+// next start reads the note beside the store.
+void Defaults::reportFailure(const QString &reason)
+{
     complain(QStringLiteral("could not save to %1 (%2); the change lasts only until ZapRun quits")
                  .arg(path_, reason));
-    return false;
+    storefiles::noteFailure(path_, reason);
+    failureNoted_ = true;
+    if (!std::exchange(failing_, true))
+        emit saveFailed(path_, reason);
 }

@@ -3,6 +3,7 @@
 #include "platform/appstate.h"
 
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -25,6 +26,13 @@ void activate()
     emit AppState::shared().didBecomeActive();
 }
 
+// What the window says that Add will store.
+QString addStores(const ViewController &vc)
+{
+    const auto *label = vc.findChild<QLabel *>(QStringLiteral("captureLbl"));
+    return label ? label->text() : QStringLiteral("<no label>");
+}
+
 QStringList shownRows(const ViewController &vc)
 {
     QStringList rows;
@@ -42,7 +50,7 @@ class TestViewController : public QObject {
 private slots:
     void tableFollowsSelection();
     void showMainHandshakeAndClosing();
-    void captureTakesPlainTextOnly();
+    void captureTakesPlainTextOnlyAndShowsIt();
     void addRefusesListedAndEmptyNames();
     void deleteByFieldKeepsPairs();
     void handEditedStoresKeepPairs();
@@ -106,13 +114,15 @@ void TestViewController::showMainHandshakeAndClosing()
     QVERIFY(other.isVisible()); // what the hide hid comes back with it
 }
 
-void TestViewController::captureTakesPlainTextOnly()
+void TestViewController::captureTakesPlainTextOnlyAndShowsIt()
 {
     TestStore store;
     ViewController vc(*store.defaults);
+    QCOMPARE(addStores(vc), "Nothing has been copied yet: Add stores an empty script.");
     putTextOnClipboard(QStringLiteral("echo one"));
     activate();
     QCOMPARE(vc.clipbStr, "echo one");
+    QCOMPARE(addStores(vc), "Add stores the copied text (1 line, 8 bytes):\necho one");
 
     auto *image = new QMimeData;
     image->setImageData(QImage(4, 4, QImage::Format_RGB32));
@@ -125,11 +135,20 @@ void TestViewController::captureTakesPlainTextOnly()
     putOnClipboard(links);
     activate();
     QCOMPARE(vc.clipbStr, "echo one");
+    // The earlier text is kept, and the window says so.
+    QCOMPARE(addStores(vc), "The clipboard holds no text; Add stores the text copied before "
+                            "(1 line, 8 bytes):\necho one");
 
     const QString lines = QStringLiteral("line 1  \r\n\tline 2 \n\n");
     putTextOnClipboard(lines);
     activate();
     QCOMPARE(vc.clipbStr, lines);
+    QCOMPARE(addStores(vc), "Add stores the copied text (3 lines, 20 bytes):\nline 1  \r\n\tline "
+                            "2 \n…");
+    putTextOnClipboard(QStringLiteral("\u00e9") + QString(100000, QLatin1Char('x')));
+    activate();
+    QCOMPARE(addStores(vc), "Add stores the copied text (1 line, 97.66 KiB):\n\u00e9" +
+                                QString(79, QLatin1Char('x')) + "…");
 
     putTextOnClipboard(QString::fromUtf8(nfc));
     vc.clipbrdWithTimer();
@@ -140,6 +159,7 @@ void TestViewController::captureTakesPlainTextOnly()
     putTextOnClipboard(QString());
     activate();
     QCOMPARE(vc.clipbStr, QString());
+    QCOMPARE(addStores(vc), "The copied text is empty: Add stores an empty script.");
 }
 
 void TestViewController::addRefusesListedAndEmptyNames()

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -111,45 +112,6 @@ private slots:
         QCOMPARE(seen.size(), 3);
     }
 
-    void unreadableFilesAreKeptAsideNeverOverwritten_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("not json") << QByteArray("all scripts names = a");
-        QTest::newRow("truncated") << QByteArray("{\"all scripts names\": [\"a\", \"b");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("array at the top") << QByteArray("[\"a\"]");
-    }
-
-    void unreadableFilesAreKeptAsideNeverOverwritten()
-    {
-        QFETCH(QByteArray, bytes);
-        writeAll(path(), bytes);
-        Defaults defaults(path());
-        QVERIFY(!defaults.contains(all_scripts_name));
-        const QStringList aside = keptAside(path());
-        QCOMPARE(aside.size(), 1);
-        const QString asidePath =
-            QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first();
-        QCOMPARE(readAll(asidePath), bytes);
-        defaults.setStringArray(all_scripts_name, {QStringLiteral("new")});
-        QCOMPARE(readAll(asidePath), bytes);
-        QCOMPARE(keptAside(path()).size(), 1);
-    }
-
-    void directoryInTheFilesPlaceIsMovedAside()
-    {
-        QDir().mkpath(path());
-        writeAll(path() + QStringLiteral("/inside"), "keep me");
-        Defaults defaults(path());
-        defaults.setBool(show_main, false);
-        QVERIFY(QFileInfo(path()).isFile());
-        const QStringList aside = keptAside(path());
-        QCOMPARE(aside.size(), 1);
-        QCOMPARE(readAll(QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first() +
-                         QStringLiteral("/inside")),
-                 QByteArray("keep me"));
-    }
-
     void mistypedValuesReadAsMissingAndTheOriginalIsCopiedBeforeTheFirstWrite()
     {
         const QByteArray original = "{\"all scripts names\": \"solo\", \"all scripts\": [\"x\", 3, "
@@ -175,6 +137,9 @@ private slots:
         const QJsonObject rewritten = QJsonDocument::fromJson(readAll(path())).object();
         QCOMPARE(rewritten.value(QStringLiteral("other")).toObject().value(QStringLiteral("kept")),
                  QJsonValue(true));
+        // What ZapRun wrote itself is not copied again at the next start.
+        Defaults(path()).setInteger(sel_script, 2);
+        QCOMPARE(keptAside(path()), aside);
     }
 
     void aChangeCutShortBetweenItsTwoWritesIsUndone_data()
@@ -200,6 +165,8 @@ private slots:
         QCOMPARE(library::returnAllNames(reloaded), names);
         QCOMPARE(library::returnAllScripts(reloaded), bodies);
         reloaded.setInteger(sel_script, 1);
+        QCOMPARE(QJsonDocument::fromJson(readAll(path())).object().value(all_scripts_name),
+                 QJsonArray::fromStringList(names));
         const QStringList aside = keptAside(path());
         QCOMPARE(aside.size(), 1);
         QCOMPARE(readAll(QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first()),
@@ -231,6 +198,42 @@ private slots:
         QCOMPARE(changes.size(), 1);
         QCOMPARE(library::returnAllNames(defaults), QStringList({QStringLiteral("a")}));
         QCOMPARE(readAll(blocked), QByteArray("x"));
+    }
+
+    // Two sessions, or another program, on one file: each follows the other's changes and no
+    // write replaces a version that its store has not read.
+    void storesOnOneFileFollowEachOther()
+    {
+        Defaults first(path());
+        first.setStringArray(all_scripts_name, {"a"});
+        first.setStringArray(all_scripts, {"A"});
+        Defaults second(path());
+        QSignalSpy followed(&second, &Defaults::didChange);
+        first.setStringArray(all_scripts_name, {"a", "b"});
+        first.setStringArray(all_scripts, {"A", "B"});
+        QTRY_VERIFY_WITH_TIMEOUT(!followed.isEmpty(), 1000);
+        QCOMPARE(library::returnAllNames(second), QStringList({"a", "b"}));
+
+        // Before any event loop ran: the first store reads the file again before it writes.
+        second.setInteger(sel_script, 1);
+        first.setBool(show_main, false);
+        const Defaults both(path());
+        QCOMPARE(both.integerForKey(sel_script), 1);
+        QCOMPARE(library::returnAllScripts(both), QStringList({"A", "B"}));
+
+        // The library changed outside while this store changes it from what it read before:
+        // the other version is kept aside, private.
+        const QByteArray outside = "{\"all scripts names\": [\"a\", \"b\", \"c\"], "
+                                   "\"all scripts\": [\"A\", \"B\", \"C\"]}";
+        writeAll(path(), outside);
+        second.setStringArray(all_scripts_name, {"a", "b", "d"});
+        const QStringList aside = keptAside(path());
+        QCOMPARE(aside.size(), 1);
+        const QString kept = QFileInfo(path()).absolutePath() + QLatin1Char('/') + aside.first();
+        QVERIFY2(aside.first().startsWith(QStringLiteral("defaults.json.conflict-")),
+                 qPrintable(aside.first()));
+        QCOMPARE(readAll(kept), outside);
+        QCOMPARE(modeOf(kept), mode_t(0600));
     }
 
     void aReaderNeverSeesAPartialFile()

@@ -1,0 +1,205 @@
+#include "store/storefiles.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace storefiles {
+
+namespace {
+
+QString lastError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+Identity identityOf(const struct stat &info)
+{
+    return {info.st_dev, info.st_ino, info.st_size,
+            qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+QString hiddenBeside(const QString &path, const char *suffix)
+{
+    const QFileInfo info(path);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1String(suffix);
+}
+
+// A free name beside path, so that nothing already there is ever overwritten.
+QString asideName(const QString &path, const QString &why)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString base = QStringLiteral("%1.%2-%3").arg(path, why, stamp);
+    QString candidate = base;
+    for (int n = 1; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = QStringLiteral("%1-%2").arg(base).arg(n);
+    return candidate;
+}
+
+// Creates a new file of mode 0600 holding bytes, or nothing at all.
+bool writeNew(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    const bool whole = done == bytes.size() && ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !whole) {
+        ::unlink(name.constData());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void complain(const QString &line)
+{
+    std::fprintf(stderr, "zaprun: %s\n", qPrintable(line));
+}
+
+Identity identify(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return identityOf(info);
+}
+
+Identity identify(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return {};
+    return identityOf(info);
+}
+
+// Opened without blocking, so that a FIFO in the store's place cannot hang the start.
+Version read(const QString &path)
+{
+    Version version;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        const bool missing = errno == ENOENT;
+        version.problem = lastError();
+        version.identity = missing ? Identity{} : identify(path);
+        if (fd >= 0)
+            ::close(fd);
+        return version;
+    }
+    QFile file;
+    if (!S_ISREG(info.st_mode))
+        version.problem = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder")
+                                                : QStringLiteral("it is not a regular file");
+    else if (!file.open(fd, QIODevice::ReadOnly))
+        version.problem = file.errorString();
+    else
+        version.bytes = file.readAll();
+    // The identity of what was read: a change made during the read shows as a later version.
+    if (::fstat(fd, &info) == 0)
+        version.identity = identityOf(info);
+    ::close(fd);
+    return version;
+}
+
+QString moveAside(const QString &path, const QString &why)
+{
+    const QString aside = asideName(path, why);
+    if (!QFile::rename(path, aside))
+        return {};
+    const QFileInfo moved(aside);
+    if (!moved.isSymLink())
+        ::chmod(QFile::encodeName(aside).constData(), moved.isDir() ? 0700 : 0600);
+    return aside;
+}
+
+QString keepAside(const QString &path, const QString &why, const QByteArray &bytes)
+{
+    const QString aside = asideName(path, why);
+    return writeNew(aside, bytes) ? aside : QString();
+}
+
+QString previousPath(const QString &path)
+{
+    return hiddenBeside(path, ".previous");
+}
+
+void keepReplaced(const QString &path)
+{
+    const QByteArray current = QFile::encodeName(path);
+    const QByteArray previous = QFile::encodeName(previousPath(path));
+    ::unlink(previous.constData());
+    if (::linkat(AT_FDCWD, current.constData(), AT_FDCWD, previous.constData(),
+                 AT_SYMLINK_FOLLOW) == 0)
+        ::chmod(previous.constData(), 0600); // another program may have written it for all to read
+}
+
+void noteFailure(const QString &path, const QString &reason)
+{
+    const QString marker = hiddenBeside(path, ".failed");
+    QFile::remove(marker);
+    // On a full disk the reason may not fit: an empty marker still tells the failure.
+    if (!writeNew(marker, reason.toUtf8()))
+        writeNew(marker, {});
+}
+
+std::optional<QString> notedFailure(const QString &path)
+{
+    QFile marker(hiddenBeside(path, ".failed"));
+    if (!marker.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return QString::fromUtf8(marker.read(4096));
+}
+
+void clearFailure(const QString &path)
+{
+    QFile::remove(hiddenBeside(path, ".failed"));
+}
+
+bool ensureDirectory(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return true;
+    if (!ensureDirectory(info.absolutePath()))
+        return false;
+    return QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void tightenFolder(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        (info.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return;
+    if (::chmod(name.constData(), 0700) == 0)
+        complain(QStringLiteral("other users could write to %1, so they could change the scripts "
+                                "you run; it is now private to you (mode 0700)")
+                     .arg(path));
+    else
+        complain(QStringLiteral("other users can write to %1, so they could change the scripts "
+                                "you run, and it cannot be made private (%2)")
+                     .arg(path, lastError()));
+}
+
+} // namespace storefiles
