@@ -34,32 +34,15 @@ void AppDelegate::applicationDidFinishLaunching()
 }
 
 // Rebuilds only once a library exists, so that on first run the launch menu stays as it is.
-// Items that already show the right name stay; only the changed stretch is replaced, since
-// every write to the store, a selection in the editor included, comes through here.
+// Every write to the store comes through here, a selection in the editor included, so only what
+// changed is replaced.
 void AppDelegate::defaultsChanged()
 {
     if (!library::userAlreadyExist(defaults_, all_scripts_name))
         return;
     const QStringList names = returnAllNames();
-    const QList<QAction *> items = menu_->actions().mid(kFixedItems);
-    const auto shows = [&](qsizetype item, qsizetype name) {
-        return menuItemTitle(items[item]) == names[name];
-    };
-    qsizetype head = 0;
-    while (head < items.size() && head < names.size() && shows(head, head))
-        ++head;
-    qsizetype tail = 0;
-    while (tail < items.size() - head && tail < names.size() - head &&
-           shows(items.size() - 1 - tail, names.size() - 1 - tail))
-        ++tail;
-    // A removed item may be the one being triggered: it must outlive its own signal.
-    for (QAction *item : items.mid(head, items.size() - head - tail)) {
-        menu_->removeAction(item);
-        item->deleteLater();
-    }
-    QAction *before = tail > 0 ? items[items.size() - tail] : nullptr;
-    for (const QString &name : names.mid(head, names.size() - head - tail))
-        addScriptItem(name, before);
+    if (names != shownNames_)
+        addScriptItems(names);
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -105,11 +88,12 @@ QStringList AppDelegate::returnAllScripts() const
 void AppDelegate::constructMenu()
 {
     menu_ = std::make_unique<QMenu>();
+    makeScrollable(*menu_);
+    pages_.clear();
+    shownNames_.clear();
     addFixedItems();
-    if (library::userAlreadyExist(defaults_, all_scripts_name)) {
-        for (const QString &name : returnAllNames())
-            addScriptItem(name);
-    }
+    if (library::userAlreadyExist(defaults_, all_scripts_name))
+        addScriptItems(returnAllNames());
     statusItem_.setContextMenu(menu_.get());
 }
 
@@ -134,9 +118,73 @@ void AppDelegate::addFixedItems()
     menu_->addSeparator();
 }
 
-void AppDelegate::addScriptItem(const QString &name, QAction *before)
+// Makes the menu show these names in place of the ones it shows.
+void AppDelegate::addScriptItems(const QStringList &names)
 {
-    QAction *item = addMenuItem(*menu_, name, {}, before);
+    if (shownNames_.size() <= kNamesPerMenu && names.size() <= kNamesPerMenu)
+        replaceChangedStretch(*menu_, kFixedItems, shownNames_, names);
+    else
+        replaceScriptItems(names);
+    shownNames_ = names;
+}
+
+// The names in submenus of kNamesPerMenu each (or, when few enough again, in the menu itself);
+// a submenu whose names are unchanged is left alone.
+void AppDelegate::replaceScriptItems(const QStringList &names)
+{
+    if (pages_.isEmpty())
+        replaceChangedStretch(*menu_, kFixedItems, shownNames_, {});
+    const qsizetype count =
+        names.size() > kNamesPerMenu ? (names.size() + kNamesPerMenu - 1) / kNamesPerMenu : 0;
+    while (pages_.size() > count) {
+        QMenu *page = pages_.takeLast();
+        menu_->removeAction(page->menuAction());
+        page->deleteLater();
+    }
+    for (qsizetype i = 0; i < count; ++i) {
+        const QStringList shown =
+            i < pages_.size() ? shownNames_.mid(i * kNamesPerMenu, kNamesPerMenu) : QStringList();
+        const QStringList slice = names.mid(i * kNamesPerMenu, kNamesPerMenu);
+        if (i == pages_.size()) {
+            pages_.append(menu_->addMenu(QString()));
+            makeScrollable(*pages_.last());
+        }
+        if (slice == shown)
+            continue;
+        replaceChangedStretch(*pages_[i], 0, shown, slice);
+        pages_[i]->setTitle(QStringLiteral("Scripts %1\u2013%2")
+                                .arg(i * kNamesPerMenu + 1)
+                                .arg(i * kNamesPerMenu + slice.size()));
+    }
+    if (count == 0)
+        replaceChangedStretch(*menu_, kFixedItems, {}, names);
+}
+
+// Items that already show the right name stay; only the changed stretch is replaced.
+void AppDelegate::replaceChangedStretch(QMenu &menu, qsizetype first, const QStringList &shown,
+                                        const QStringList &names)
+{
+    const QList<QAction *> items = menu.actions().mid(first, shown.size());
+    qsizetype head = 0;
+    while (head < shown.size() && head < names.size() && shown[head] == names[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < shown.size() - head && tail < names.size() - head &&
+           shown[shown.size() - 1 - tail] == names[names.size() - 1 - tail])
+        ++tail;
+    // A removed item may be the one being triggered: it must outlive its own signal.
+    for (QAction *item : items.mid(head, shown.size() - head - tail)) {
+        menu.removeAction(item);
+        item->deleteLater();
+    }
+    QAction *before = tail > 0 ? items[items.size() - tail] : nullptr;
+    for (const QString &name : names.mid(head, names.size() - head - tail))
+        addScriptItem(menu, name, before);
+}
+
+void AppDelegate::addScriptItem(QMenu &menu, const QString &name, QAction *before)
+{
+    QAction *item = addMenuItem(menu, name, {}, before);
     connect(item, &QAction::triggered, this, [this, item] {
         highlightedItem_ = item;
         selectScript();

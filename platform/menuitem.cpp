@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QProxyStyle>
 
 namespace {
 
@@ -23,6 +24,17 @@ QString shownText(const QString &title)
     return text;
 }
 
+class ScrollingMenuStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_Menu_Scrollable)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 } // namespace
 
 QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent,
@@ -38,4 +50,11 @@ QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyE
 QString menuItemTitle(const QAction *item)
 {
     return item ? item->data().toString() : QString();
+}
+
+void makeScrollable(QMenu &menu)
+{
+    auto *style = new ScrollingMenuStyle;
+    style->setParent(&menu);
+    menu.setStyle(style);
 }

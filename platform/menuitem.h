@@ -12,3 +12,5 @@ class QMenu;
 QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent = {},
                      QAction *before = nullptr);
 QString menuItemTitle(const QAction *item);
+// A menu longer than its screen scrolls instead of growing columns past the screen's edge.
+void makeScrollable(QMenu &menu);
