@@ -51,13 +51,14 @@ int reopen(const QString &path)
         return 1;
     std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool sent =
-        fd >= 0 &&
-        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
-        ::send(fd, "reopen\n", 7, MSG_NOSIGNAL) == 7;
+    const bool connected =
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    // A listener that refuses the peer may close first: only the connection counts.
+    if (connected)
+        ::send(fd, "reopen\n", 7, MSG_NOSIGNAL);
     if (fd >= 0)
         ::close(fd);
-    return sent ? 0 : 1;
+    return connected ? 0 : 1;
 }
 
 } // namespace
