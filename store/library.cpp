@@ -56,13 +56,14 @@ void appendDecomposed(char32_t c, std::u32string &out, Decompositions &known)
     }
 }
 
-// Each run of combining marks is sorted by combining class, keeping the order within a class.
-void orderCombiningMarks(std::u32string &text)
+// Each run of combining marks from `from` on is sorted by combining class, keeping the order
+// within a class.
+void orderCombiningMarks(std::u32string &text, std::size_t from)
 {
     const auto isMark = [](char32_t c) {
-        return QChar::combiningClass(c) != 0;
+        return c >= 0x300 && QChar::combiningClass(c) != 0;
     };
-    auto run = text.begin();
+    auto run = text.begin() + std::ptrdiff_t(from);
     while ((run = std::find_if(run, text.end(), isMark)) != text.end()) {
         const auto end = std::find_if_not(run, text.end(), isMark);
         std::stable_sort(run, end, [](char32_t x, char32_t y) {
@@ -72,23 +73,80 @@ void orderCombiningMarks(std::u32string &text)
     }
 }
 
-// The canonical decomposition (NFD) in time linear in the text; QString::normalized() inserts
-// each decomposition into the string in place, which is quadratic.
-std::u32string decomposed(const QString &text)
+// Whether the text may be cut before position i: what follows decomposes to a starter first, so
+// no mark is reordered across the cut.
+bool startsUnitAt(const QString &text, qsizetype i)
 {
-    std::u32string out;
-    out.reserve(std::size_t(text.size()));
-    Decompositions known;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t c = text[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
-            ++i;
+    if (i >= text.size())
+        return true;
+    const char16_t c = text[i].unicode();
+    return c < 0x300 || c - kSyllableBase < kSyllableCount ||
+           (!QChar::isSurrogate(c) && QChar::combiningClass(c) == 0 &&
+            QChar::decompositionTag(c) != QChar::Canonical);
+}
+
+// The canonical decomposition (NFD) of a text from a cut on, made a chunk at a time, each chunk
+// cut where startsUnitAt allows; QString::normalized() inserts each decomposition into the
+// string in place, which is quadratic.
+class Decomposition {
+public:
+    Decomposition(const QString &text, qsizetype from)
+        : text_(text)
+        , pos_(from)
+    {}
+
+    bool done() const { return pos_ >= text_.size(); }
+
+    void appendChunk()
+    {
+        const std::size_t from = out.size();
+        qsizetype end = std::min(text_.size(), pos_ + kChunk);
+        while (!startsUnitAt(text_, end))
+            ++end;
+        for (; pos_ < end; ++pos_) {
+            char32_t c = text_[pos_].unicode();
+            if (QChar::isHighSurrogate(c) && pos_ + 1 < end && text_[pos_ + 1].isLowSurrogate()) {
+                c = QChar::surrogateToUcs4(text_[pos_], text_[pos_ + 1]);
+                ++pos_;
+            }
+            appendDecomposed(c, out, known_);
         }
-        appendDecomposed(c, out, known);
+        orderCombiningMarks(out, from);
     }
-    orderCombiningMarks(out);
-    return out;
+
+    std::u32string out;
+
+private:
+    static constexpr qsizetype kChunk = 4096;
+    const QString &text_;
+    qsizetype pos_;
+    Decompositions known_;
+};
+
+// Decomposes both texts side by side from the last cut before their first difference, and stops
+// at the first difference of the decompositions.
+bool canonicallyEqual(const QString &a, const QString &b)
+{
+    const auto first = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    qsizetype cut = first.first - a.begin();
+    while (cut > 0 && !(startsUnitAt(a, cut) && startsUnitAt(b, cut)))
+        --cut;
+    Decomposition x(a, cut);
+    Decomposition y(b, cut);
+    std::size_t compared = 0;
+    for (;;) {
+        Decomposition &behind = x.out.size() <= y.out.size() ? x : y;
+        if (behind.done())
+            break;
+        behind.appendChunk();
+        const std::size_t common = std::min(x.out.size(), y.out.size());
+        if (!std::equal(x.out.begin() + std::ptrdiff_t(compared),
+                        x.out.begin() + std::ptrdiff_t(common),
+                        y.out.begin() + std::ptrdiff_t(compared)))
+            return false;
+        compared = common;
+    }
+    return x.done() && y.done() && x.out.size() == y.out.size();
 }
 
 } // namespace
@@ -116,7 +174,7 @@ bool sameName(const QString &a, const QString &b)
         return true;
     if (isPlain(a) && isPlain(b))
         return false;
-    return decomposed(a) == decomposed(b);
+    return canonicallyEqual(a, b);
 }
 
 } // namespace library
