@@ -11,6 +11,23 @@
 
 #include <QApplication>
 
+namespace {
+
+// How many names at the start, and then at the end, both lists have in common.
+std::pair<qsizetype, qsizetype> unchangedEnds(const QStringList &shown, const QStringList &names)
+{
+    qsizetype head = 0;
+    while (head < shown.size() && head < names.size() && shown[head] == names[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < shown.size() - head && tail < names.size() - head &&
+           shown[shown.size() - 1 - tail] == names[names.size() - 1 - tail])
+        ++tail;
+    return {head, tail};
+}
+
+} // namespace
+
 AppDelegate::AppDelegate(Defaults &defaults, QObject *parent)
     : QObject(parent)
     , defaults_(defaults)
@@ -123,41 +140,74 @@ void AppDelegate::addScriptItems(const QStringList &names)
 {
     if (shownNames_.size() <= kNamesPerMenu && names.size() <= kNamesPerMenu)
         replaceChangedStretch(*menu_, kFixedItems, shownNames_, names);
-    else
+    else if (pages_.isEmpty() || names.size() <= kNamesPerMenu || !replaceInPages(names))
         replaceScriptItems(names);
     shownNames_ = names;
 }
 
-// The names in submenus of kNamesPerMenu each (or, when few enough again, in the menu itself);
-// a submenu whose names are unchanged is left alone.
+// All names anew: in the menu itself when few, else in submenus of kNamesPerMenu each.
 void AppDelegate::replaceScriptItems(const QStringList &names)
 {
     if (pages_.isEmpty())
         replaceChangedStretch(*menu_, kFixedItems, shownNames_, {});
-    const qsizetype count =
-        names.size() > kNamesPerMenu ? (names.size() + kNamesPerMenu - 1) / kNamesPerMenu : 0;
-    while (pages_.size() > count) {
-        QMenu *page = pages_.takeLast();
-        menu_->removeAction(page->menuAction());
-        page->deleteLater();
-    }
-    for (qsizetype i = 0; i < count; ++i) {
-        const QStringList shown =
-            i < pages_.size() ? shownNames_.mid(i * kNamesPerMenu, kNamesPerMenu) : QStringList();
-        const QStringList slice = names.mid(i * kNamesPerMenu, kNamesPerMenu);
-        if (i == pages_.size()) {
-            pages_.append(menu_->addMenu(QString()));
-            makeScrollable(*pages_.last());
-        }
-        if (slice == shown)
-            continue;
-        replaceChangedStretch(*pages_[i], 0, shown, slice);
-        pages_[i]->setTitle(QStringLiteral("Scripts %1\u2013%2")
-                                .arg(i * kNamesPerMenu + 1)
-                                .arg(i * kNamesPerMenu + slice.size()));
-    }
-    if (count == 0)
+    while (!pages_.isEmpty())
+        removePage(pages_.size() - 1);
+    if (names.size() <= kNamesPerMenu) {
         replaceChangedStretch(*menu_, kFixedItems, {}, names);
+        return;
+    }
+    for (qsizetype start = 0; start < names.size(); start += kNamesPerMenu) {
+        pages_.append(menu_->addMenu(QString()));
+        makeScrollable(*pages_.last());
+        replaceChangedStretch(*pages_.last(), 0, {}, names.mid(start, kNamesPerMenu));
+    }
+    titlePages();
+}
+
+// Only the submenus that hold the changed names change: their names go into the first of them,
+// the others go. False when that submenu would grow past twice its size.
+bool AppDelegate::replaceInPages(const QStringList &names)
+{
+    const auto [head, tail] = unchangedEnds(shownNames_, names);
+    const auto size = [this](qsizetype page) {
+        return pages_[page]->actions().size();
+    };
+    qsizetype first = 0;
+    qsizetype start = 0;
+    while (first + 1 < pages_.size() && start + size(first) <= head)
+        start += size(first++);
+    qsizetype last = first;
+    qsizetype end = start + size(first);
+    while (last + 1 < pages_.size() && end < shownNames_.size() - tail)
+        end += size(++last);
+    const qsizetype newEnd = end + names.size() - shownNames_.size();
+    if (newEnd - start > 2 * kNamesPerMenu)
+        return false;
+    for (qsizetype page = last; page > first; --page)
+        removePage(page);
+    replaceChangedStretch(*pages_[first], 0, shownNames_.mid(start, size(first)),
+                          names.mid(start, newEnd - start));
+    if (newEnd == start)
+        removePage(first);
+    titlePages();
+    return true;
+}
+
+void AppDelegate::removePage(qsizetype page)
+{
+    QMenu *menu = pages_.takeAt(page);
+    menu_->removeAction(menu->menuAction());
+    menu->deleteLater(); // its item may be the one being triggered
+}
+
+void AppDelegate::titlePages()
+{
+    qsizetype first = 1;
+    for (QMenu *page : std::as_const(pages_)) {
+        const qsizetype count = page->actions().size();
+        page->setTitle(QStringLiteral("Scripts %1\u2013%2").arg(first).arg(first + count - 1));
+        first += count;
+    }
 }
 
 // Items that already show the right name stay; only the changed stretch is replaced.
@@ -165,13 +215,7 @@ void AppDelegate::replaceChangedStretch(QMenu &menu, qsizetype first, const QStr
                                         const QStringList &names)
 {
     const QList<QAction *> items = menu.actions().mid(first, shown.size());
-    qsizetype head = 0;
-    while (head < shown.size() && head < names.size() && shown[head] == names[head])
-        ++head;
-    qsizetype tail = 0;
-    while (tail < shown.size() - head && tail < names.size() - head &&
-           shown[shown.size() - 1 - tail] == names[names.size() - 1 - tail])
-        ++tail;
+    const auto [head, tail] = unchangedEnds(shown, names);
     // A removed item may be the one being triggered: it must outlive its own signal.
     for (QAction *item : items.mid(head, shown.size() - head - tail)) {
         menu.removeAction(item);

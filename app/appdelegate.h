@@ -35,6 +35,9 @@ private:
     void addFixedItems();
     void addScriptItems(const QStringList &names);
     void replaceScriptItems(const QStringList &names);
+    bool replaceInPages(const QStringList &names);
+    void removePage(qsizetype page);
+    void titlePages();
     void replaceChangedStretch(QMenu &menu, qsizetype first, const QStringList &shown,
                                const QStringList &names);
     void addScriptItem(QMenu &menu, const QString &name, QAction *before = nullptr);
@@ -42,7 +45,7 @@ private:
 
     static constexpr qsizetype kFixedItems = 3; // "Preferences", "Quit ZapRun", a separator
     // Qt checks every item put into a menu against the menu's others, so filling one menu with
-    // N items costs N^2: beyond this many names, they go into submenus of this many each.
+    // N items costs N^2: beyond this many names, they go into submenus of about this many each.
     static constexpr qsizetype kNamesPerMenu = 500;
 
     Defaults &defaults_;

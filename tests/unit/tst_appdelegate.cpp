@@ -201,6 +201,11 @@ private slots:
         names << QStringLiteral("last");
         defaults_->setStringArray(all_scripts_name, names);
         QCOMPARE(reachableNames(*delegate_->menu()), names);
+        names = names.mid(0, 10) + names.mid(8000, 1200) + names.mid(10);
+        defaults_->setStringArray(all_scripts_name, names);
+        QCOMPARE(reachableNames(*delegate_->menu()), names);
+        for (QAction *item : delegate_->menu()->actions())
+            QVERIFY(!item->menu() || popsUpWithinTheScreen(*item->menu()));
         names = names.mid(9000, 3);
         defaults_->setStringArray(all_scripts_name, names);
         QCOMPARE(titles(*delegate_->menu()).mid(3), names);
