@@ -36,10 +36,20 @@ public:
 
 private:
     void addFixedItems();
-    void addScriptItem(const QString &name, QAction *before = nullptr);
+    void addScriptItems(const QStringList &names);
+    void replaceScriptItems(const QStringList &names);
+    bool replaceInPages(const QStringList &names);
+    void removePage(qsizetype page);
+    void titlePages();
+    void replaceChangedStretch(QMenu &menu, qsizetype first, const QStringList &shown,
+                               const QStringList &names);
+    void addScriptItem(QMenu &menu, const QString &name, QAction *before = nullptr);
     void statusItemActivated(QSystemTrayIcon::ActivationReason reason);
 
     static constexpr qsizetype kFixedItems = 3; // "Preferences", "Quit ZapRun", a separator
+    // Qt checks every item put into a menu against the menu's others, so filling one menu with
+    // N items costs N^2: beyond this many names, they go into submenus of about this many each.
+    static constexpr qsizetype kNamesPerMenu = 500;
 
     Defaults &defaults_;
     StatusItem statusItem_;
@@ -47,4 +57,6 @@ private:
     QPointer<QAction> highlightedItem_;
     bool running_ = false;
     QString runningName_; // the script the running state names
+    QStringList shownNames_;
+    QList<QMenu *> pages_; // the submenus of names, when there are that many
 };

@@ -9,6 +9,7 @@
 #include "store/keys.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
@@ -22,6 +23,15 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The items a user can choose, those in submenus included.
+qsizetype scriptItems(const QMenu &menu)
+{
+    qsizetype count = 0;
+    for (const QAction *item : menu.actions())
+        count += item->menu() ? scriptItems(*item->menu()) : 1;
+    return count;
+}
 
 // The application as main() puts it together, with a library of `count` scripts of 1 KiB.
 struct Application {
@@ -74,7 +84,7 @@ struct Application {
     // shortcut would be worthless.
     void finish(benchmark::State &state) const
     {
-        if (delegate->menu()->actions().size() != state.range(0) + 3)
+        if (scriptItems(*delegate->menu()) != state.range(0) + 3)
             state.SkipWithError("the menu does not list the library");
         state.SetComplexityN(state.range(0));
     }
@@ -154,6 +164,35 @@ void controllerSelect(benchmark::State &state)
     state.SetComplexityN(state.range(0));
 }
 
+// A text of `range(0)` MB in several scripts, copied and then added. The capture compares it
+// with the text taken before under canonical equivalence: a short other text (range(1) == 0),
+// or the same text with its accents decomposed (1), which must be compared whole.
+void captureAndAddLargeText(benchmark::State &state)
+{
+    Application app(10);
+    const QString unit = QStringLiteral("Grüße ἄλφα Привет 한국어 日本語 caf\u00e9 \u1EC5\n");
+    const qsizetype units = state.range(0) * 1000 * 1000 / unit.toUtf8().size();
+    const QString text = unit.repeated(units);
+    const QString before = state.range(1)
+                               ? unit.normalized(QString::NormalizationForm_D).repeated(units)
+                               : QStringLiteral("echo");
+    qint64 serial = 0;
+    for (auto _ : state) {
+        app.editor->clipbStr = before;
+        QGuiApplication::clipboard()->setText(text);
+        const auto start = Clock::now();
+        app.editor->active();
+        const double captured = std::chrono::duration<double>(Clock::now() - start).count();
+        const QString name = addedName(serial++);
+        state.SetIterationTime(captured + app.add(name));
+        state.counters["capture_ms"] = captured * 1000;
+        if (app.editor->clipbStr != (state.range(1) ? before : text))
+            state.SkipWithError("the capture went wrong");
+        app.del(name);
+        Application::settle();
+    }
+}
+
 void sizes(benchmark::internal::Benchmark *bench)
 {
     librarySizes(bench->UseManualTime());
@@ -165,3 +204,11 @@ BENCHMARK(controllerAdd)->Apply(sizes);
 BENCHMARK(controllerDeleteLast)->Apply(sizes);
 BENCHMARK(controllerDeleteMiddle)->Apply(sizes);
 BENCHMARK(controllerSelect)->Apply(sizes);
+BENCHMARK(captureAndAddLargeText)
+    ->Args({2, 0})
+    ->Args({20, 0})
+    ->Args({2, 1})
+    ->Args({20, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);

@@ -41,5 +41,5 @@ struct StoredLibrary {
 // The library sizes every size-dependent benchmark runs at, and the growth it reports.
 inline void librarySizes(benchmark::internal::Benchmark *bench)
 {
-    bench->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Complexity();
+    bench->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Complexity();
 }

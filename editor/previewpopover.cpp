@@ -8,7 +8,56 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QTextDocument>
+
+#include <algorithm>
+
+namespace {
+
+// A longer line is shown in pieces of this length: the text view lays out and shapes a line
+// whole, at some twenty bytes a character, so one line of 20 MB took seconds and a gigabyte.
+constexpr qsizetype kShownLineLength = 4096;
+
+bool hasLongLine(QStringView text)
+{
+    for (qsizetype start = 0;;) {
+        const qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        if ((end < 0 ? text.size() : end) - start > kShownLineLength)
+            return true;
+        if (end < 0)
+            return false;
+        start = end + 1;
+    }
+}
+
+// Each line longer than kShownLineLength goes into blocks of that length, never splitting a
+// surrogate pair; filled piece by piece, without another copy of the whole text or undo steps.
+void showInPieces(QPlainTextEdit &view, QStringView text)
+{
+    QTextDocument *document = view.document();
+    document->clear();
+    document->setUndoRedoEnabled(false);
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    for (qsizetype start = 0; start < text.size();) {
+        const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), start);
+        const qsizetype end = lineEnd < 0 ? text.size() : lineEnd + 1;
+        while (start < end) {
+            qsizetype length = std::min(end - start, kShownLineLength);
+            if (start + length < end && text[start + length].isLowSurrogate())
+                ++length;
+            cursor.insertText(text.mid(start, length).toString());
+            start += length;
+            if (start < end)
+                cursor.insertBlock();
+        }
+    }
+    cursor.endEditBlock();
+    document->setUndoRedoEnabled(true);
+}
+
+} // namespace
 
 PreviewPopover::PreviewPopover(Defaults &defaults, QWidget *parent)
     : QWidget(parent, Qt::Popup)
@@ -32,15 +81,22 @@ void PreviewPopover::viewDidLoad()
     // The stored index outlives deletions and may be edited by hand: outside the bodies, show
     // nothing.
     shownBody_ = index >= 0 && index < bodies.size() ? bodies[qsizetype(index)] : QString();
-    txtView->setPlainText(shownBody_);
-    shownText_ = viewText();
+    // Shown in pieces, the text is no longer the body's: it may be read and copied, not edited.
+    shownInPieces_ = hasLongLine(shownBody_);
+    if (shownInPieces_)
+        txtView->setReadOnly(true);
+    if (shownInPieces_)
+        showInPieces(*txtView, shownBody_);
+    else
+        txtView->setPlainText(shownBody_);
+    shownText_ = shownInPieces_ ? QString() : viewText();
 }
 
 void PreviewPopover::saveToClipboard()
 {
     if (!txtView)
         return;
-    const QString text = viewText();
+    const QString text = shownInPieces_ ? shownText_ : viewText();
     QGuiApplication::clipboard()->setText(text == shownText_ ? shownBody_ : text,
                                           QClipboard::Clipboard);
 }

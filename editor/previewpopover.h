@@ -39,4 +39,5 @@ private:
     // holds exactly the stored characters.
     QString shownBody_;
     QString shownText_;
+    bool shownInPieces_ = false;
 };

@@ -67,18 +67,42 @@ QString firstLines(const QString &text)
 
 } // namespace
 
+// The window's widgets are made when it is first shown (they load the font database, a tenth
+// of the program's memory); the observers and the row list exist from the start.
 ViewController::ViewController(Defaults &defaults, QWidget *parent)
     : QMainWindow(parent)
+    , actionGuide(new QAction(this))
+    , actionSettings(new QAction(this))
     , defaults_(defaults)
     , ui_(std::make_unique<Ui::ViewController>())
 {
+    connect(&defaults_, &Defaults::didChange, this, &ViewController::defaultsChanged);
+    AppState &app = AppState::shared();
+    connect(&app, &AppState::didBecomeActive, this, &ViewController::active);
+    connect(&app, &AppState::didResignActive, this, &ViewController::deactivate);
+    connect(&app, &AppState::didHide, this, &ViewController::windowWillClose);
+    if (library::userAlreadyExist(defaults_, all_scripts_name))
+        tableViewDat.append(returnAllNames());
+}
+
+// The table outlives this destructor's body as a child widget and may still ask its model for
+// rows, which asks this controller: it must ask an empty model by then.
+ViewController::~ViewController()
+{
+    if (tableView)
+        tableView->setModel(nullptr);
+}
+
+void ViewController::loadViewIfNeeded()
+{
+    if (model_)
+        return;
     ui_->setupUi(this);
     tableView = ui_->tableView;
     previewBtn = ui_->previewBtn;
     nameFld = ui_->nameFld;
-    actionGuide = ui_->actionGuide;
-    actionSettings = ui_->actionSettings;
-
+    connect(ui_->actionGuide, &QAction::triggered, actionGuide, &QAction::trigger);
+    connect(ui_->actionSettings, &QAction::triggered, actionSettings, &QAction::trigger);
     connect(ui_->addBtn, &QPushButton::clicked, this, &ViewController::add);
     connect(ui_->delBtn, &QPushButton::clicked, this, &ViewController::del);
     if (nameFld)
@@ -88,12 +112,11 @@ ViewController::ViewController(Defaults &defaults, QWidget *parent)
     viewDidLoad();
 }
 
-// The table outlives this destructor's body as a child widget and may still ask its model for
-// rows, which asks this controller: it must ask an empty model by then.
-ViewController::~ViewController()
+void ViewController::setVisible(bool visible)
 {
-    if (tableView)
-        tableView->setModel(nullptr);
+    if (visible)
+        loadViewIfNeeded();
+    QMainWindow::setVisible(visible);
 }
 
 void ViewController::viewDidLoad()
@@ -105,17 +128,7 @@ void ViewController::viewDidLoad()
         connect(tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 &ViewController::tableViewSelectionDidChange);
     }
-
-    connect(&defaults_, &Defaults::didChange, this, &ViewController::defaultsChanged);
-    AppState &app = AppState::shared();
-    connect(&app, &AppState::didBecomeActive, this, &ViewController::active);
-    connect(&app, &AppState::didResignActive, this, &ViewController::deactivate);
-    connect(&app, &AppState::didHide, this, &ViewController::windowWillClose);
     showWhatAddStores(false);
-
-    if (!library::userAlreadyExist(defaults_, all_scripts_name))
-        return;
-    tableViewDat.append(returnAllNames());
     reloadData();
 }
 
@@ -276,6 +289,8 @@ void ViewController::captureClipboard()
 // Add stores, so that it never surprises.
 void ViewController::showWhatAddStores(bool clipboardHasText)
 {
+    if (!model_)
+        return; // the window's widgets are not made yet; they show it when they are
     QString shown;
     if (!captured_)
         shown = QStringLiteral("Nothing has been copied yet: Add stores an empty script.");

@@ -33,9 +33,13 @@ public:
     QPointer<QPushButton> previewBtn;
     QStringList tableViewDat;
     QPointer<QLineEdit> nameFld;
-    // The help windows' commands; others connect them.
+    // The help windows' commands, there before the window's own menu; others connect them.
     QPointer<QAction> actionGuide;
     QPointer<QAction> actionSettings;
+
+    // Makes the window's widgets and outlets, once; showing the window does it too.
+    void loadViewIfNeeded();
+    void setVisible(bool visible) override;
 
     void enterFld();
     void del();

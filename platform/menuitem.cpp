@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QProxyStyle>
 
 namespace {
 
@@ -28,6 +29,17 @@ QString escaped(const QString &title, QChar marker)
     return text;
 }
 
+class ScrollingMenuStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_Menu_Scrollable)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 } // namespace
 
 QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent,
@@ -51,4 +63,11 @@ QString exportedMenuText(const QString &title)
 {
     const QString text = escaped(title, QLatin1Char('_'));
     return title.contains(QLatin1Char('&')) ? QLatin1Char('&') + text : text;
+}
+
+void makeScrollable(QMenu &menu)
+{
+    auto *style = new ScrollingMenuStyle;
+    style->setParent(&menu);
+    menu.setStyle(style);
 }

@@ -16,3 +16,5 @@ QString menuItemTitle(const QAction *item);
 // The text for the copy of a menu that a StatusNotifierItem host draws (DBusMenu reads '_' as the
 // mnemonic marker): the host shows exactly what addMenuItem's item shows.
 QString exportedMenuText(const QString &title);
+// A menu longer than its screen scrolls instead of growing columns past the screen's edge.
+void makeScrollable(QMenu &menu);

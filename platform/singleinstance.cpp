@@ -1,105 +1,285 @@
 #include "platform/singleinstance.h"
 
+#include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
-#include <QLocalSocket>
+#include <QFile>
+#include <QGuiApplication>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
 const QByteArray kReopen = QByteArrayLiteral("reopen\n");
+constexpr qsizetype kLongestRequest = 64;
+constexpr int kLockWaitMs = 5000;
+constexpr timeval kConnectWait{2, 0};
 
-bool peerIsThisUser(qintptr descriptor)
+bool peerIsThisUser(int fd)
 {
     ucred credentials{};
     socklen_t length = sizeof credentials;
-    return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
            credentials.uid == ::getuid();
 }
 
-// A folder that only this user can enter, or an empty string when none can be had.
-QString privateFolder()
+QString lastError()
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime;
-    const QString folder = QDir::tempPath() + QStringLiteral("/zaprun-%1").arg(::getuid());
-    ::mkdir(QFile::encodeName(folder).constData(), 0700);
-    struct stat info {};
-    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::getuid() || (info.st_mode & 077) != 0)
-        return {};
-    return folder;
+    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-QString sessionKey()
+// False when the path does not fit in a socket address.
+bool toAddress(const QString &path, sockaddr_un &address)
 {
-    QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
-    if (display.isEmpty())
-        display = qEnvironmentVariable("DISPLAY");
-    return display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.-]")),
-                           QStringLiteral("_"));
+    const QByteArray name = QFile::encodeName(path);
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (name.size() >= qsizetype(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
+    return true;
+}
+
+const sockaddr *asGeneric(const sockaddr_un &address)
+{
+    return reinterpret_cast<const sockaddr *>(&address);
+}
+
+// True when a process of this user listens there and took the request.
+bool askRunningToReopen(const sockaddr_un &address)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &kConnectWait, sizeof kConnectWait);
+    const bool asked = ::connect(fd, asGeneric(address), sizeof address) == 0 &&
+                       peerIsThisUser(fd) &&
+                       ::send(fd, kReopen.constData(), std::size_t(kReopen.size()), MSG_NOSIGNAL) ==
+                           kReopen.size();
+    ::close(fd);
+    return asked;
+}
+
+// Anything but letters, digits, '.', '-' becomes '_'; a long name becomes its digest.
+QString fileNamePart(QString text)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9.-]"));
+    text.replace(unsafe, QStringLiteral("_"));
+    if (text.size() <= 32)
+        return text;
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex().left(32));
+}
+
+// ":0", ":0.1", "unix:0" and "localhost:0" all name display 0 of this machine.
+QString xDisplayKey(const QString &display)
+{
+    static const QRegularExpression form(QStringLiteral("^(.*):(\\d+)(\\.\\d+)?$"));
+    const QRegularExpressionMatch match = form.match(display);
+    if (!match.hasMatch())
+        return fileNamePart(display);
+    const QString host = match.captured(1);
+    const bool local =
+        host.isEmpty() || host == QLatin1String("unix") || host == QLatin1String("localhost");
+    return local ? QStringLiteral("x%1").arg(match.captured(2))
+                 : QStringLiteral("x%1-%2").arg(fileNamePart(host), match.captured(2));
+}
+
+QString waylandKey()
+{
+    const QString socket = qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("wayland-0"));
+    return fileNamePart(socket.startsWith(QLatin1Char('/')) ? socket : socket.section('/', -1));
+}
+
+// A folder of this user's that nobody else may enter, made when missing.
+bool makePrivateFolder(const QString &folder, QString &reason)
+{
+    const QByteArray name = QFile::encodeName(folder);
+    ::mkdir(name.constData(), 0700);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        reason = QStringLiteral("it cannot be made");
+        return false;
+    }
+    if (info.st_uid != ::getuid()) {
+        reason = QStringLiteral("it belongs to another user");
+        return false;
+    }
+    if ((info.st_mode & 077) != 0 && ::chmod(name.constData(), 0700) != 0) {
+        reason = QStringLiteral("others may enter it");
+        return false;
+    }
+    return true;
+}
+
+QStringList fallbackFolders()
+{
+    const QString own = QStringLiteral("/zaprun-%1").arg(::getuid());
+    QStringList folders{QDir::tempPath() + own, QStringLiteral("/tmp") + own};
+    folders.removeDuplicates();
+    return folders;
+}
+
+void report(const QString &line)
+{
+    std::fprintf(stderr, "zaprun: %s\n", qPrintable(line));
 }
 
 } // namespace
 
 SingleInstance::SingleInstance(QObject *parent)
     : QObject(parent)
+{}
+
+SingleInstance::~SingleInstance()
 {
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
+    for (auto &[fd, peer] : peers_) {
+        peer.notifier.reset();
+        ::close(fd);
+    }
+    if (listener_ < 0)
+        return;
+    listenerNotifier_.reset();
+    ::close(listener_);
+    struct stat info {};
+    const QByteArray name = QFile::encodeName(path_);
+    // Only our own socket: another process may have put its own there meanwhile.
+    if (::lstat(name.constData(), &info) == 0 && info.st_ino == socketInode_)
+        ::unlink(name.constData());
 }
 
-QString SingleInstance::serverPath()
+QString SingleInstance::sessionKey()
 {
-    const QString folder = privateFolder();
-    if (folder.isEmpty())
-        return {};
-    return folder + QStringLiteral("/zaprun-%1-%2.socket").arg(::getuid()).arg(sessionKey());
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ||
+        (display.isEmpty() && qEnvironmentVariableIsSet("WAYLAND_DISPLAY")))
+        return waylandKey();
+    return display.isEmpty() ? QStringLiteral("none") : xDisplayKey(display);
 }
 
 bool SingleInstance::claim()
 {
-    const QString path = serverPath();
-    if (path.isEmpty())
-        return true; // no private place for a socket: run alone rather than not at all
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    QString reason = QStringLiteral("XDG_RUNTIME_DIR is not set");
+    if (!runtime.isEmpty()) {
+        const Outcome outcome = claimIn(runtime, reason);
+        if (outcome != Outcome::Unusable)
+            return outcome == Outcome::Listening;
+    }
+    for (const QString &folder : fallbackFolders()) {
+        QString failure;
+        if (!makePrivateFolder(folder, failure))
+            continue;
+        const Outcome outcome = claimIn(folder, failure);
+        if (outcome == Outcome::AnotherRuns)
+            return false;
+        if (outcome == Outcome::Listening) {
+            report(QStringLiteral("the single-instance socket cannot be made in \"%1\" (%2); "
+                                  "it is in \"%3\" instead")
+                       .arg(runtime, reason, folder));
+            return true;
+        }
+    }
+    report(QStringLiteral("no place for the single-instance socket could be used (%1); this "
+                          "ZapRun runs alone and a later start will not find it")
+               .arg(reason));
+    return true;
+}
+
+SingleInstance::Outcome SingleInstance::claimIn(const QString &folder, QString &reason)
+{
+    const QString path =
+        folder +
+        QStringLiteral("/zaprun-%1-%2.socket").arg(::getuid()).arg(fileNamePart(sessionKey()));
+    sockaddr_un address{};
+    if (!toAddress(path, address)) {
+        reason = QStringLiteral("its path is too long for a socket");
+        return Outcome::Unusable;
+    }
+    if (askRunningToReopen(address))
+        return Outcome::AnotherRuns;
+    // Two starts at once: the second waits until the first listens, then finds it.
     QLockFile lock(path + QStringLiteral(".lock"));
-    lock.lock();
-    if (askRunningToReopen(path))
+    if (!lock.tryLock(kLockWaitMs) && lock.error() != QLockFile::LockFailedError) {
+        reason = QStringLiteral("it cannot be written");
+        return Outcome::Unusable;
+    }
+    if (askRunningToReopen(address))
+        return Outcome::AnotherRuns;
+    return listenAt(path, reason) ? Outcome::Listening : Outcome::Unusable;
+}
+
+bool SingleInstance::listenAt(const QString &path, QString &reason)
+{
+    sockaddr_un address{};
+    toAddress(path, address);
+    struct stat info {};
+    // Left behind by a run that ended without cleaning up: nobody answered on it.
+    if (::lstat(address.sun_path, &info) == 0 && S_ISSOCK(info.st_mode))
+        ::unlink(address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0 || ::bind(fd, asGeneric(address), sizeof address) != 0 ||
+        ::chmod(address.sun_path, 0700) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+        ::lstat(address.sun_path, &info) != 0) {
+        reason = lastError();
+        if (fd >= 0)
+            ::close(fd);
         return false;
-    QLocalServer::removeServer(path); // left behind by a run that ended without cleaning up
-    server_.listen(path);
+    }
+    listener_ = fd;
+    socketInode_ = info.st_ino;
+    path_ = path;
+    listenerNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(listenerNotifier_.get(), &QSocketNotifier::activated, this,
+            &SingleInstance::acceptConnections);
     return true;
 }
 
-bool SingleInstance::askRunningToReopen(const QString &path)
+void SingleInstance::acceptConnections()
 {
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(2000) || !peerIsThisUser(socket.socketDescriptor()))
-        return false;
-    socket.write(kReopen);
-    socket.waitForBytesWritten(2000);
-    socket.disconnectFromServer();
-    return true;
-}
-
-void SingleInstance::acceptConnection()
-{
-    while (QLocalSocket *socket = server_.nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (!peerIsThisUser(socket->socketDescriptor())) {
-            socket->abort();
+    int fd;
+    while ((fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) {
+        if (!peerIsThisUser(fd)) {
+            ::close(fd);
             continue;
         }
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (socket->readAll().contains(kReopen))
-                emit reopenRequested();
-        });
+        Peer &peer = peers_[fd];
+        peer.notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        connect(peer.notifier.get(), &QSocketNotifier::activated, this,
+                [this, fd] { readPeer(fd); });
     }
+}
+
+void SingleInstance::readPeer(int fd)
+{
+    char buffer[kLongestRequest];
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    QByteArray &received = peers_[fd].received;
+    if (count > 0)
+        received.append(buffer, count);
+    const bool reopen = received.contains(kReopen);
+    if (reopen || count <= 0 || received.size() > kLongestRequest)
+        closePeer(fd);
+    if (reopen)
+        emit reopenRequested();
+}
+
+// Called from the peer's own notifier, which must outlive its signal.
+void SingleInstance::closePeer(int fd)
+{
+    const auto peer = peers_.find(fd);
+    peer->second.notifier->setEnabled(false);
+    peer->second.notifier.release()->deleteLater();
+    peers_.erase(peer);
+    ::close(fd);
 }

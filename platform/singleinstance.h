@@ -1,7 +1,15 @@
 #pragma once
 
-#include <QLocalServer>
+#include <QByteArray>
 #include <QObject>
+#include <QString>
+
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+
+class QSocketNotifier;
 
 // One ZapRun per user and desktop session: a later start hands a re-open request to the
 // running one over a local socket that only the same user may use.
@@ -10,20 +18,37 @@ class SingleInstance : public QObject {
 
 public:
     explicit SingleInstance(QObject *parent = nullptr);
+    ~SingleInstance() override;
 
-    // True when this process is the first and now listens; false when a running one was found
-    // and asked to re-open.
+    // True when this process is the first and now listens (or, said on stderr, runs alone);
+    // false when a running one was found and asked to re-open.
     bool claim();
 
-    // The socket's path: in $XDG_RUNTIME_DIR, else in a private folder under the temporary one.
-    static QString serverPath();
+    // The desktop session's key: the X display number without its screen, or the Wayland
+    // socket's name.
+    static QString sessionKey();
+    // The socket's path once claim() listens; empty before.
+    QString serverPath() const { return path_; }
 
 signals:
     void reopenRequested();
 
 private:
-    void acceptConnection();
-    static bool askRunningToReopen(const QString &path);
+    struct Peer {
+        std::unique_ptr<QSocketNotifier> notifier;
+        QByteArray received;
+    };
 
-    QLocalServer server_;
+    enum class Outcome { Listening, AnotherRuns, Unusable };
+    Outcome claimIn(const QString &folder, QString &reason);
+    bool listenAt(const QString &path, QString &reason);
+    void acceptConnections();
+    void readPeer(int fd);
+    void closePeer(int fd);
+
+    int listener_ = -1;
+    std::unique_ptr<QSocketNotifier> listenerNotifier_;
+    std::map<int, Peer> peers_;
+    QString path_;
+    ino_t socketInode_ = 0;
 };

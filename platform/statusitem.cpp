@@ -148,7 +148,7 @@ void StatusItem::makeIcon()
 bool StatusItem::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (watched == menu_ && statusNotifier_ &&
+    if (statusNotifier_ && qobject_cast<QMenu *>(watched) &&
         (type == QEvent::ActionAdded || type == QEvent::ActionRemoved ||
          type == QEvent::ActionChanged))
         scheduleExport();
@@ -171,19 +171,27 @@ void StatusItem::scheduleExport()
 void StatusItem::exportMenu()
 {
     auto copy = std::make_unique<QMenu>();
-    if (menu_) {
-        for (QAction *item : menu_->actions()) {
-            if (item->isSeparator()) {
-                copy->addSeparator();
-                continue;
-            }
-            QAction *exported = copy->addAction(exportedMenuText(menuItemTitle(item)));
-            exported->setShortcut(item->shortcut());
-            connect(exported, &QAction::triggered, item, &QAction::trigger);
-        }
-    }
+    if (menu_)
+        copyItems(*menu_, *copy);
     icon_->setContextMenu(copy.get());
     if (exported_)
         exported_.release()->deleteLater();
     exported_ = std::move(copy);
+}
+
+// Submenus become submenus of the copy, and are watched like the menu itself.
+void StatusItem::copyItems(QMenu &menu, QMenu &copy)
+{
+    for (QAction *item : menu.actions()) {
+        if (item->isSeparator()) {
+            copy.addSeparator();
+        } else if (QMenu *submenu = item->menu()) {
+            submenu->installEventFilter(this);
+            copyItems(*submenu, *copy.addMenu(exportedMenuText(submenu->title())));
+        } else {
+            QAction *exported = copy.addAction(exportedMenuText(menuItemTitle(item)));
+            exported->setShortcut(item->shortcut());
+            connect(exported, &QAction::triggered, item, &QAction::trigger);
+        }
+    }
 }

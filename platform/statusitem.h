@@ -45,6 +45,7 @@ private:
     void makeIcon();
     void scheduleExport();
     void exportMenu();
+    void copyItems(QMenu &menu, QMenu &copy);
 
     QIcon image_;
     QString toolTip_;

@@ -126,6 +126,25 @@ phase_tray_session() {
 xprop_has() { xprop -id "$1" "$2" 2>/dev/null | grep -q "$3"; }
 one_icon_and_alive() { tray_icon_count_is 1 && alive "$1"; }
 
+# ---------------------------------------------------------------- one display, two spellings
+phase_display_spelled_with_screen() {
+    note "== a second start names the display with its screen"
+    fresh_home
+    start_desktop
+    write_store "alpha" "echo alpha"
+    start_zaprun
+    require_within "one zR icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+    local before
+    before=$(app_windows)
+    DISPLAY=$DISPLAY.0 start_zaprun
+    wait_exit "$E2E_LAST_PID"
+    check_eq "a zaprun started on $DISPLAY.0 exits with status 0" 0 "$EXIT_STATUS"
+    check_holds "  leaving one icon, and the first zaprun runs on" 500 \
+        one_icon_and_alive "$ZAPRUN_PID"
+    check_within "  which brings its editor window forward" "$E2E_DEADLINE" new_window "$before"
+    stop_all
+}
+
 # ---------------------------------------------------------------- no tray host at first
 phase_tray_arrives_late() {
     note "== no tray host at start; one turns up later"
@@ -156,5 +175,6 @@ running_with_stderr_lines() { alive "$1" && file_line_count_is "$(zaprun_stderr_
 
 phase_no_display
 phase_tray_session
+phase_display_spelled_with_screen
 phase_tray_arrives_late
 finish

@@ -2,6 +2,7 @@
 #include "editor/viewcontroller.h"
 #include "editortestsupport.h"
 
+#include <QFile>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,6 +16,14 @@ QString clipboardText()
 {
     const QMimeData *data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
     return data && data->hasText() ? data->text() : QStringLiteral("<no text>");
+}
+
+double residentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/statm"));
+    return status.open(QIODevice::ReadOnly)
+               ? status.readAll().split(' ').value(1).toDouble() * 4096 / (1024 * 1024)
+               : 0;
 }
 
 void copy(PreviewPopover &popover)
@@ -31,6 +40,7 @@ private slots:
     void opensUnderTheButtonWithTheSelectedBody();
     void copiesTheViewsText();
     void indexOutsideTheBodiesShowsNothing();
+    void aHugeLineIsShownAndCopiedExactly();
 };
 
 void TestPreviewPopover::opensUnderTheButtonWithTheSelectedBody()
@@ -119,6 +129,26 @@ void TestPreviewPopover::indexOutsideTheBodiesShowsNothing()
     TestStore noBodies(R"({"all scripts names": ["a"], "sel script index": 0})");
     PreviewPopover popover(*noBodies.defaults);
     QCOMPARE(popover.txtView->toPlainText(), QString());
+}
+
+// One line of 20 MB, a surrogate pair where the view would break it: laid out whole, it took
+// a gigabyte of memory.
+void TestPreviewPopover::aHugeLineIsShownAndCopiedExactly()
+{
+    const QString body = QString(4095, QLatin1Char('a')) + QStringLiteral("\U0001F600") +
+                         QString(20 * 1000 * 1000, QLatin1Char('z')) + QStringLiteral("\r\nend");
+    TestStore store;
+    store.defaults->setStringArray(all_scripts_name, {QStringLiteral("big")});
+    store.defaults->setStringArray(all_scripts, {body});
+    const double before = residentMiB();
+    PreviewPopover popover(*store.defaults);
+    popover.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&popover));
+    QCOMPARE_LT(residentMiB() - before, 400);
+    QVERIFY(popover.txtView->isReadOnly());
+    QVERIFY(popover.txtView->toPlainText().startsWith(body.left(4097) + QLatin1Char('\n')));
+    copy(popover);
+    QVERIFY(clipboardText() == body);
 }
 
 QTEST_MAIN(TestPreviewPopover)

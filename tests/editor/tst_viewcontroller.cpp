@@ -17,6 +17,7 @@ const char *const nfd = "cafe\u0301";
 
 void press(ViewController &vc, const char *button, const QString &name)
 {
+    vc.loadViewIfNeeded();
     vc.nameFld->setText(name);
     vc.findChild<QPushButton *>(QLatin1String(button))->click();
 }
@@ -48,6 +49,7 @@ class TestViewController : public QObject {
     Q_OBJECT
 
 private slots:
+    void widgetsAreMadeOnFirstShow();
     void tableFollowsSelection();
     void showMainHandshakeAndClosing();
     void captureTakesPlainTextOnlyAndShowsIt();
@@ -56,10 +58,25 @@ private slots:
     void handEditedStoresKeepPairs();
 };
 
+// No widget at launch, where the window may never be shown; its observers are there at once.
+void TestViewController::widgetsAreMadeOnFirstShow()
+{
+    TestStore store;
+    store.library("one|two", "1|2");
+    ViewController vc(*store.defaults);
+    QVERIFY(!vc.tableView && !vc.nameFld);
+    putTextOnClipboard(QStringLiteral("echo early"));
+    store.defaults->setBool(show_main, true);
+    QTRY_VERIFY_WITH_TIMEOUT(vc.isVisible(), 500);
+    QCOMPARE(shownRows(vc), list("one|two"));
+    QTRY_COMPARE_WITH_TIMEOUT(vc.clipbStr, "echo early", 500);
+}
+
 void TestViewController::tableFollowsSelection()
 {
     TestStore empty;
     ViewController none(*empty.defaults);
+    none.loadViewIfNeeded();
     QCOMPARE(none.tableView->model()->rowCount(), 0);
 
     TestStore store;

@@ -47,9 +47,10 @@ check_eq "package version" "$version" "$(field Version)"
 check_eq "architecture" "$(dpkg --print-architecture)" "$(field Architecture)"
 check "maintainer given" test -n "$(field Maintainer)"
 check "description given" test -n "$(field Description)"
-for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins; do
+for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins; do
     check "depends on $dep" depends_on "$dep"
 done
+check "no Qt Network: the single-instance socket needs none" not depends_on libqt6network6
 check "every dependency is met on this Debian" depends_met
 check "files only under /usr" only_under_usr
 

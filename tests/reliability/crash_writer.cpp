@@ -46,6 +46,7 @@ int main(int argc, char **argv)
 
     Defaults defaults(Defaults::standardFilePath());
     ViewController editor(defaults);
+    editor.loadViewIfNeeded();
     QObject::connect(&defaults, &Defaults::didChange, [&written] { report(++written); });
     // A store left between an operation's two writes was brought back to before the operation.
     if (written % 2 == 1 || editor.tableViewDat != crash::arraysAfter(seed, written).names)

@@ -9,9 +9,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalSocket>
 
 #include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,14 +44,21 @@ int summary(const QString &path)
 
 int reopen(const QString &path)
 {
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(5000))
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (name.size() >= qsizetype(sizeof address.sun_path))
         return 1;
-    socket.write("reopen\n");
-    socket.waitForBytesWritten(5000);
-    socket.disconnectFromServer();
-    return 0;
+    std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool connected =
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    // A listener that refuses the peer may close first: only the connection counts.
+    if (connected)
+        ::send(fd, "reopen\n", 7, MSG_NOSIGNAL);
+    if (fd >= 0)
+        ::close(fd);
+    return connected ? 0 : 1;
 }
 
 } // namespace

@@ -147,6 +147,7 @@ private:
     }
     void add(App &app, const QString &name, const QString &text)
     {
+        app.editor.loadViewIfNeeded();
         app.editor.nameFld->setText(name);
         app.editor.clipbStr = text;
         app.editor.add();

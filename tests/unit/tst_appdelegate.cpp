@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -38,6 +39,32 @@ QStringList titles(const QMenu &menu)
     for (const QAction *item : menu.actions())
         result << (item->isSeparator() ? QStringLiteral("---") : menuItemTitle(item));
     return result;
+}
+
+// The script names a user can reach, through submenus too, in menu order.
+QStringList reachableNames(const QMenu &menu, qsizetype skip = 3)
+{
+    QStringList names;
+    for (const QAction *item : menu.actions().mid(skip))
+        names += item->menu() ? reachableNames(*item->menu(), 0) : QStringList{menuItemTitle(item)};
+    return names;
+}
+
+// Every item lies within the menu's width, and within its height unless the menu scrolls; the
+// menu's size fits the screen (the offscreen platform shifts popups by a frame it never draws).
+bool popsUpWithinTheScreen(QMenu &menu)
+{
+    menu.popup(QPoint(0, 0));
+    const QSize room = menu.screen()->availableGeometry().size();
+    bool fits = QTest::qWaitForWindowExposed(&menu) && menu.width() <= room.width() &&
+                menu.height() <= room.height();
+    const bool scrolls = menu.style()->styleHint(QStyle::SH_Menu_Scrollable, nullptr, &menu);
+    for (QAction *item : menu.actions()) {
+        const QRect place = menu.actionGeometry(item);
+        fits = fits && place.right() < menu.width() && (scrolls || place.bottom() < menu.height());
+    }
+    menu.hide();
+    return fits;
 }
 
 QByteArray readAll(const QString &path)
@@ -162,6 +189,33 @@ private slots:
         // What is drawn keeps the ampersand and puts no tab into the shortcut column.
         QCOMPARE(itemTitled(QStringLiteral("Tom & Jerry"))->text(), QStringLiteral("Tom && Jerry"));
         QVERIFY(!itemTitled(QStringLiteral("tab\there"))->text().contains(QLatin1Char('\t')));
+    }
+
+    // Ten thousand names: every one can be reached, and no menu leaves the screen.
+    void aHugeLibraryStaysOnTheScreen()
+    {
+        QStringList names;
+        for (int i = 0; i < 10000; ++i)
+            names << QStringLiteral("script number %1").arg(i);
+        defaults_->setStringArray(all_scripts_name, names);
+        delegate_->constructMenu();
+        QCOMPARE(reachableNames(*delegate_->menu()), names);
+        QVERIFY(popsUpWithinTheScreen(*delegate_->menu()));
+        for (QAction *item : delegate_->menu()->actions())
+            QVERIFY(!item->menu() || popsUpWithinTheScreen(*item->menu()));
+
+        names.removeAt(4321);
+        names << QStringLiteral("last");
+        defaults_->setStringArray(all_scripts_name, names);
+        QCOMPARE(reachableNames(*delegate_->menu()), names);
+        names = names.mid(0, 10) + names.mid(8000, 1200) + names.mid(10);
+        defaults_->setStringArray(all_scripts_name, names);
+        QCOMPARE(reachableNames(*delegate_->menu()), names);
+        for (QAction *item : delegate_->menu()->actions())
+            QVERIFY(!item->menu() || popsUpWithinTheScreen(*item->menu()));
+        names = names.mid(9000, 3);
+        defaults_->setStringArray(all_scripts_name, names);
+        QCOMPARE(titles(*delegate_->menu()).mid(3), names);
     }
 
     void choosingAScriptRunsItsBodyQuietly()
