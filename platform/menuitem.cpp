@@ -65,9 +65,14 @@ QString exportedMenuText(const QString &title)
     return title.contains(QLatin1Char('&')) ? QLatin1Char('&') + text : text;
 }
 
+// The style is set at the first popup: making it costs a tenth of the start-up.
 void makeScrollable(QMenu &menu)
 {
-    auto *style = new ScrollingMenuStyle;
-    style->setParent(&menu);
-    menu.setStyle(style);
+    QObject::connect(&menu, &QMenu::aboutToShow, &menu, [&menu] {
+        if (dynamic_cast<ScrollingMenuStyle *>(menu.style()))
+            return;
+        auto *style = new ScrollingMenuStyle;
+        style->setParent(&menu);
+        menu.setStyle(style);
+    });
 }
