@@ -135,6 +135,7 @@ void TestViewController::captureTakesPlainTextOnlyAndShowsIt()
 {
     TestStore store;
     ViewController vc(*store.defaults);
+    vc.loadViewIfNeeded();
     QCOMPARE(addStores(vc), "Nothing has been copied yet: Add stores an empty script.");
     putTextOnClipboard(QStringLiteral("echo one"));
     activate();
