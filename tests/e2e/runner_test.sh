@@ -16,17 +16,17 @@ ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
 # nothing_more_than WINDOWS LOG : no new window beside WINDOWS, and only LOG ran.
 nothing_more_than() { ! new_window "$1" && ran_log_is "$2"; }
 
-# icon_lit : the icon shows the running state: its square (the panel's background left out) is
-# filled with the light colour.
+# icon_lit : the icon shows the running state: its square's fill, above the letters, has the
+# letters' light colour.
 icon_lit() {
     local png=$E2E_ROOT/icon.png icon w h side mean
     icon=$(tray_icon) || return 1
     read -r _ _ w h < <(window_geometry "$icon") || return 1
     side=$((w < h ? w : h))
     /usr/bin/import -window "$icon" "$png" 2>/dev/null || return 1
-    mean=$(/usr/bin/convert "$png" -crop "${side}x$side+0+0" -colorspace Gray \
-        -format '%[fx:int(100*mean)]' info:) || return 1
-    ((mean > 55))
+    mean=$(/usr/bin/convert "$png" -crop "$((side * 4 / 10))x$((side / 10 + 1))+$((side * 3 / 10))+$((side / 10))" \
+        -colorspace Gray -format '%[fx:int(100*mean)]' info:) || return 1
+    ((mean > 50))
 }
 
 # ---------------------------------------------------------------- what a script does to ZapRun

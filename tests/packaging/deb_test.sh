@@ -12,6 +12,14 @@ pkgdir=$E2E_ROOT/pkg
 root=$E2E_ROOT/root
 
 field() { dpkg-deb -f "$deb" "$1"; }
+# The version of NAME installed, or that an installed package provides (qt6-base-abi, say).
+installed_version() {
+    local version
+    version=$(dpkg-query -W -f '${Version}' "$1" 2>/dev/null)
+    [[ -n $version ]] ||
+        version=$(dpkg-query -W -f '${Provides}\n' | tr ',' '\n' | sed -n "s/^ *$1 (= \(.*\))\$/\1/p" | head -n 1)
+    [[ -n $version ]] && echo "$version"
+}
 # Every entry of the Depends field is met by a package installed on this Debian system.
 depends_met() {
     local entry alt name op ver have ok
@@ -21,7 +29,7 @@ depends_met() {
         IFS='|' read -ra alts <<<"$entry"
         for alt in "${alts[@]}"; do
             read -r name op ver <<<"${alt//[()]/ }"
-            have=$(dpkg-query -W -f '${Version}' "$name" 2>/dev/null) || continue
+            have=$(installed_version "$name") || continue
             if [[ -z $op ]] || dpkg --compare-versions "$have" "$op" "${ver}"; then
                 ok=0
                 break

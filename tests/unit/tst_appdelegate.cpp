@@ -361,12 +361,14 @@ private slots:
             QTest::mouseClick(&button, Qt::LeftButton);
             QTest::keyClick(&button, Qt::Key_Space);
             itemTitled(QStringLiteral("other"))->trigger();
+            emit delegate_->statusItem().activated(QSystemTrayIcon::Trigger); // a host's click
             QFile(go).open(QIODevice::WriteOnly);
         });
         during.start(5);
         QCOMPARE(choose(QStringLiteral("waits")).size(), 0);
         QCoreApplication::processEvents();
         QCOMPARE(clicks.count(), 0);
+        QVERIFY(!delegate_->menu()->isVisible());
         QCOMPARE(readAll(marker()), QByteArray("started\n"));
         QCOMPARE(toolTipMeanwhile, QStringLiteral("zR: running “waits”"));
         QVERIFY(iconMeanwhile != idleIcon);
