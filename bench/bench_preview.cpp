@@ -23,8 +23,7 @@ void previewOneLine(benchmark::State &state)
     QTemporaryDir dir;
     Defaults defaults(dir.filePath(QStringLiteral("defaults.json")));
     defaults.setStringArray(all_scripts_name, {QStringLiteral("big")});
-    defaults.setStringArray(all_scripts,
-                            {QString(state.range(0) * 1000 * 1000, QLatin1Char('z'))});
+    defaults.setStringArray(all_scripts, {QString(state.range(0) * 1000 * 1000, QLatin1Char('z'))});
     defaults.setInteger(sel_script, 0);
     double added = 0;
     for (auto _ : state) {
