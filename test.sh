@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds ZapRun and runs every test: unit and widget tests, end-to-end tests on Xvfb and the
-# packaging checks, then the whole suite again under AddressSanitizer and UBSan.
+# packaging checks, then the whole suite again under AddressSanitizer and UBSan. First the lint:
+# every shell script through shellcheck, every C++ file through clang-format.
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/packages.sh
@@ -18,6 +19,16 @@ run_suite() { # build-dir, extra cmake options...
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=1
 }
 
+lint() {
+    local scripts sources
+    mapfile -t scripts < <(git ls-files '*.sh' .ci/run)
+    mapfile -t sources < <(git ls-files '*.cpp' '*.h' '*.c')
+    echo "=== lint: shellcheck ${#scripts[@]} scripts, clang-format ${#sources[@]} files"
+    shellcheck --severity=warning "${scripts[@]}" || status=1
+    clang-format --dry-run --Werror "${sources[@]}" || status=1
+}
+
+lint
 echo "=== build-fuzz"
 tools/fuzz.sh 30 || status=1
 

@@ -8,7 +8,7 @@
 start_zaprun_alone() {
     local bin=$ZAPRUN_BIN
     ZAPRUN_BIN=$(command -v setsid)
-    start_zaprun "$bin" "$@"
+    start_zaprun "$bin"
     ZAPRUN_BIN=$bin
 }
 
@@ -43,6 +43,7 @@ phase_script_cannot_hurt_zaprun() {
     before=$(app_windows)
     xdotool mousemove --window "$(tray_icon)" 5 5
     require "its tooltip shows" wait_new_window "$before" "$ZAPRUN_PID" popup
+    # shellcheck disable=SC2034 # read by an eval below
     idle_tip_width=$(window_geometry "$NEW_WINDOW" | cut -d' ' -f3)
     park_pointer
     require_within "  and goes" "$E2E_DEADLINE" window_gone "$NEW_WINDOW"

@@ -2,7 +2,7 @@
 # Helpers the reliability tests add to tests/e2e/lib.sh (sourced after it).
 
 : "${STORETOOL:?STORETOOL must name the storetool helper}"
-SECRET=SECRET-7f3a # in every script and clipboard text; must never reach zaprun's output
+SECRET='SECRET-7f3a' # in every script and clipboard text; must never reach zaprun's output
 
 # open_menu : open_tray_menu, once more when the first click on the icon activated the
 # application (which shows the editor window) instead of opening the menu.
