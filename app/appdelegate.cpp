@@ -28,9 +28,10 @@ std::pair<qsizetype, qsizetype> unchangedEnds(const QStringList &shown, const QS
 
 } // namespace
 
-AppDelegate::AppDelegate(Defaults &defaults, QObject *parent)
+AppDelegate::AppDelegate(Defaults &defaults, Alert &alert, QObject *parent)
     : QObject(parent)
     , defaults_(defaults)
+    , alert_(alert)
     , menu_(std::make_unique<QMenu>())
 {
     statusItem_.setIcon(zapRunIcon());
@@ -68,6 +69,8 @@ void AppDelegate::defaultsChanged()
 void AppDelegate::applicationWillTerminate()
 {}
 
+// One end of the "show main" handshake: the request passes through the store, whose observer in
+// the editor opens the window; the tray never calls the editor.
 void AppDelegate::showMainView()
 {
     defaults_.setBool(show_main, true);
@@ -85,7 +88,7 @@ void AppDelegate::script(const QString &command)
     statusItem_.setToolTip(idleToolTip);
     running_ = false;
     if (outcome.failed)
-        runAlert(QStringLiteral("Error!"), outcome.errorMessage);
+        alert_.run(QStringLiteral("Error!"), outcome.errorMessage);
 }
 
 // A choice made while a script runs (from a desktop's own copy of the menu, which is no input
@@ -105,8 +108,8 @@ void AppDelegate::selectScript()
         if (i < bodies.size())
             script(bodies[i]);
         else
-            runAlert(QStringLiteral("Error!"),
-                     QStringLiteral("No script text is stored for “%1”.").arg(names[i]));
+            alert_.run(QStringLiteral("Error!"),
+                       QStringLiteral("No script text is stored for “%1”.").arg(names[i]));
     }
 }
 
@@ -146,11 +149,12 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 
 void AppDelegate::defaultsFailedToSave(const QString &file, const QString &reason)
 {
-    runAlert(QStringLiteral("Your scripts could not be saved"),
-             QStringLiteral("ZapRun could not write %1: %2.\n\nThe change shows until ZapRun quits "
-                            "but is not saved. Once there is room or the folder can be written, "
-                            "the next change saves everything.")
-                 .arg(file, reason));
+    alert_.run(
+        QStringLiteral("Your scripts could not be saved"),
+        QStringLiteral("ZapRun could not write %1: %2.\n\nThe change shows until ZapRun quits "
+                       "but is not saved. Once there is room or the folder can be written, "
+                       "the next change saves everything.")
+            .arg(file, reason));
 }
 
 void AppDelegate::addFixedItems()

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class Alert;
 class Defaults;
 
 // The tray agent: the "zR" icon, its menu of scripts, and running the chosen one.
@@ -16,7 +17,8 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    explicit AppDelegate(Defaults &defaults, QObject *parent = nullptr);
+    // Failures are shown through alert, which must outlive this delegate.
+    AppDelegate(Defaults &defaults, Alert &alert, QObject *parent = nullptr);
     ~AppDelegate() override;
 
     QMenu *menu() const { return menu_.get(); }
@@ -24,7 +26,6 @@ public:
 
     void applicationDidFinishLaunching();
     void defaultsChanged();
-    void applicationWillTerminate();
     void showMainView();
     void script(const QString &command);
     void selectScript();
@@ -33,6 +34,9 @@ public:
     void constructMenu();
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     void defaultsFailedToSave(const QString &file, const QString &reason);
+
+    // Deliberately nothing: every change is stored when it is made, so quitting saves nothing.
+    void applicationWillTerminate();
 
 private:
     void addFixedItems();
@@ -52,6 +56,7 @@ private:
     static constexpr qsizetype kNamesPerMenu = 500;
 
     Defaults &defaults_;
+    Alert &alert_;
     StatusItem statusItem_;
     std::unique_ptr<QMenu> menu_;
     QPointer<QAction> highlightedItem_;

@@ -3,6 +3,7 @@
 #include "help/imageguide.h"
 #include "help/settings.h"
 #include "packaging/appid.h"
+#include "platform/alert.h"
 #include "platform/appstate.h"
 #include "platform/displayguard.h"
 #include "platform/processsignals.h"
@@ -63,11 +64,12 @@ int main(int argc, char **argv)
         return 0;
 
     Defaults defaults(Defaults::standardFilePath());
-    AppDelegate delegate(defaults);
+    DialogAlert alert;
+    AppDelegate delegate(defaults, alert);
     ViewController editor(defaults);
     AppState::shared().setMainWindow(&editor);
-    openFrom<ImageGuide>(editor.actionGuide);
-    openFrom<Settings>(editor.actionSettings);
+    openFrom<ImageGuide>(editor.actionGuide());
+    openFrom<Settings>(editor.actionSettings());
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, [&delegate] {
         delegate.applicationShouldHandleReopen(AppState::shared().hasVisibleWindows());
     });

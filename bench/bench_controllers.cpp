@@ -5,6 +5,7 @@
 #include "app/appdelegate.h"
 #include "bench/benchsupport.h"
 #include "editor/viewcontroller.h"
+#include "platform/alert.h"
 #include "store/defaults.h"
 #include "store/keys.h"
 
@@ -38,10 +39,10 @@ struct Application {
     explicit Application(qsizetype count)
         : library(count)
     {
-        delegate = std::make_unique<AppDelegate>(library.defaults);
+        delegate = std::make_unique<AppDelegate>(library.defaults, alert);
         delegate->applicationDidFinishLaunching();
         editor = std::make_unique<ViewController>(library.defaults);
-        editor->clipbStr = QString(1024, QLatin1Char('y'));
+        editor->setClipbStr(QString(1024, QLatin1Char('y')));
         // The user adds and deletes with the editor window open.
         editor->show();
         settle();
@@ -65,7 +66,7 @@ struct Application {
     double add(const QString &name)
     {
         const auto start = Clock::now();
-        editor->nameFld->setText(name);
+        editor->nameFld()->setText(name);
         editor->add();
         QCoreApplication::processEvents();
         return std::chrono::duration<double>(Clock::now() - start).count();
@@ -74,7 +75,7 @@ struct Application {
     double del(const QString &name)
     {
         const auto start = Clock::now();
-        editor->nameFld->setText(name);
+        editor->nameFld()->setText(name);
         editor->del();
         QCoreApplication::processEvents();
         return std::chrono::duration<double>(Clock::now() - start).count();
@@ -90,6 +91,7 @@ struct Application {
     }
 
     StoredLibrary library;
+    DialogAlert alert;
     std::unique_ptr<AppDelegate> delegate;
     std::unique_ptr<ViewController> editor;
 };
@@ -149,7 +151,7 @@ void controllerDeleteMiddle(benchmark::State &state)
 void controllerSelect(benchmark::State &state)
 {
     Application app(state.range(0));
-    QTableView &table = *app.editor->tableView;
+    QTableView &table = *app.editor->tableView();
     qint64 row = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
@@ -178,7 +180,7 @@ void captureAndAddLargeText(benchmark::State &state)
                                : QStringLiteral("echo");
     qint64 serial = 0;
     for (auto _ : state) {
-        app.editor->clipbStr = before;
+        app.editor->setClipbStr(before);
         QGuiApplication::clipboard()->setText(text);
         const auto start = Clock::now();
         app.editor->active();
@@ -186,7 +188,7 @@ void captureAndAddLargeText(benchmark::State &state)
         const QString name = addedName(serial++);
         state.SetIterationTime(captured + app.add(name));
         state.counters["capture_ms"] = captured * 1000;
-        if (app.editor->clipbStr != (state.range(1) ? before : text))
+        if (app.editor->clipbStr() != (state.range(1) ? before : text))
             state.SkipWithError("the capture went wrong");
         app.del(name);
         Application::settle();

@@ -1,5 +1,6 @@
 #include "app/appdelegate.h"
 #include "bench/benchsupport.h"
+#include "platform/alert.h"
 
 #include <QApplication>
 
@@ -11,7 +12,8 @@ namespace {
 void menuConstruct(benchmark::State &state)
 {
     StoredLibrary library(state.range(0));
-    AppDelegate delegate(library.defaults);
+    DialogAlert alert;
+    AppDelegate delegate(library.defaults, alert);
     delegate.applicationDidFinishLaunching();
     for (auto _ : state)
         delegate.constructMenu();
@@ -23,7 +25,8 @@ void menuConstruct(benchmark::State &state)
 void menuRebuildUnchanged(benchmark::State &state)
 {
     StoredLibrary library(state.range(0));
-    AppDelegate delegate(library.defaults);
+    DialogAlert alert;
+    AppDelegate delegate(library.defaults, alert);
     delegate.applicationDidFinishLaunching();
     for (auto _ : state) {
         delegate.defaultsChanged();

@@ -1,19 +1,17 @@
 #include "editor/scripttablemodel.h"
 
-#include "editor/viewcontroller.h"
-
 #include <limits>
 
-ScriptTableModel::ScriptTableModel(const ViewController &controller, QObject *parent)
+ScriptTableModel::ScriptTableModel(const ScriptTableDataSource &source, QObject *parent)
     : QAbstractTableModel(parent)
-    , controller_(controller)
+    , source_(source)
 {}
 
 int ScriptTableModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
         return 0;
-    const qint64 rows = controller_.numberOfRowsInTableView();
+    const qint64 rows = source_.numberOfRowsInTableView();
     return int(std::min<qint64>(rows, std::numeric_limits<int>::max()));
 }
 
@@ -26,7 +24,7 @@ QVariant ScriptTableModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
-    return controller_.objectValueForRow(index.row());
+    return source_.objectValueForRow(index.row());
 }
 
 QVariant ScriptTableModel::headerData(int section, Qt::Orientation orientation, int role) const

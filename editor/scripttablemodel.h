@@ -2,12 +2,20 @@
 
 #include <QAbstractTableModel>
 
-class ViewController;
+// What the table asks for its rows, on every call: the editor's controller answers.
+class ScriptTableDataSource {
+public:
+    virtual qint64 numberOfRowsInTableView() const = 0;
+    virtual QString objectValueForRow(qsizetype row) const = 0;
 
-// The table's data source: one column of script names, asked of the controller on every call.
+protected:
+    ~ScriptTableDataSource() = default;
+};
+
+// The table's model: one column of script names, asked of the data source on every call.
 class ScriptTableModel : public QAbstractTableModel {
 public:
-    explicit ScriptTableModel(const ViewController &controller, QObject *parent = nullptr);
+    explicit ScriptTableModel(const ScriptTableDataSource &source, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -15,12 +23,12 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // Asks the controller again for everything; the views drop their selection.
+    // Asks the data source again for everything; the views drop their selection.
     void reloadData();
-    // Bracket one name appended to the controller's rows; the selection stays as it is.
+    // Bracket one name appended to the data source's rows; the selection stays as it is.
     void beginAppend();
     void endAppend();
 
 private:
-    const ViewController &controller_;
+    const ScriptTableDataSource &source_;
 };

@@ -71,10 +71,10 @@ QString firstLines(const QString &text)
 // of the program's memory); the observers and the row list exist from the start.
 ViewController::ViewController(Defaults &defaults, QWidget *parent)
     : QMainWindow(parent)
-    , actionGuide(new QAction(this))
-    , actionSettings(new QAction(this))
     , defaults_(defaults)
     , ui_(std::make_unique<Ui::ViewController>())
+    , actionGuide_(new QAction(this))
+    , actionSettings_(new QAction(this))
 {
     connect(&defaults_, &Defaults::didChange, this, &ViewController::defaultsChanged);
     AppState &app = AppState::shared();
@@ -82,15 +82,30 @@ ViewController::ViewController(Defaults &defaults, QWidget *parent)
     connect(&app, &AppState::didResignActive, this, &ViewController::deactivate);
     connect(&app, &AppState::didHide, this, &ViewController::windowWillClose);
     if (library::userAlreadyExist(defaults_, all_scripts_name))
-        tableViewDat.append(returnAllNames());
+        tableViewDat_.append(returnAllNames());
 }
 
 // The table outlives this destructor's body as a child widget and may still ask its model for
 // rows, which asks this controller: it must ask an empty model by then.
 ViewController::~ViewController()
 {
-    if (tableView)
-        tableView->setModel(nullptr);
+    if (tableView_)
+        tableView_->setModel(nullptr);
+}
+
+QTableView *ViewController::tableView() const
+{
+    return tableView_;
+}
+
+QPushButton *ViewController::previewBtn() const
+{
+    return previewBtn_;
+}
+
+QLineEdit *ViewController::nameFld() const
+{
+    return nameFld_;
 }
 
 void ViewController::loadViewIfNeeded()
@@ -98,17 +113,17 @@ void ViewController::loadViewIfNeeded()
     if (model_)
         return;
     ui_->setupUi(this);
-    tableView = ui_->tableView;
-    previewBtn = ui_->previewBtn;
-    nameFld = ui_->nameFld;
-    connect(ui_->actionGuide, &QAction::triggered, actionGuide, &QAction::trigger);
-    connect(ui_->actionSettings, &QAction::triggered, actionSettings, &QAction::trigger);
+    tableView_ = ui_->tableView;
+    previewBtn_ = ui_->previewBtn;
+    nameFld_ = ui_->nameFld;
+    connect(ui_->actionGuide, &QAction::triggered, actionGuide_, &QAction::trigger);
+    connect(ui_->actionSettings, &QAction::triggered, actionSettings_, &QAction::trigger);
     connect(ui_->addBtn, &QPushButton::clicked, this, &ViewController::add);
     connect(ui_->delBtn, &QPushButton::clicked, this, &ViewController::del);
-    if (nameFld)
-        connect(nameFld, &QLineEdit::returnPressed, this, &ViewController::enterFld);
-    if (previewBtn)
-        connect(previewBtn, &QPushButton::clicked, this, &ViewController::presentPreview);
+    if (nameFld_)
+        connect(nameFld_, &QLineEdit::returnPressed, this, &ViewController::enterFld);
+    if (previewBtn_)
+        connect(previewBtn_, &QPushButton::clicked, this, &ViewController::presentPreview);
     viewDidLoad();
 }
 
@@ -122,10 +137,10 @@ void ViewController::setVisible(bool visible)
 void ViewController::viewDidLoad()
 {
     model_ = new ScriptTableModel(*this, this);
-    if (tableView) {
-        tableView->setModel(model_);
+    if (tableView_) {
+        tableView_->setModel(model_);
         // After setModel: the view makes a new selection model for the new model.
-        connect(tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        connect(tableView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 &ViewController::tableViewSelectionDidChange);
     }
     showWhatAddStores(false);
@@ -137,11 +152,11 @@ void ViewController::enterFld()
 
 void ViewController::del()
 {
-    const QString name = nameFld ? nameFld->text() : QString();
+    const QString name = nameFld_ ? nameFld_->text() : QString();
     if (name.isEmpty())
         return;
-    if (previewBtn)
-        previewBtn->hide();
+    if (previewBtn_)
+        previewBtn_->hide();
     if (library::userAlreadyExist(defaults_, all_scripts_name)) {
         QStringList bodies = returnAllScripts();
         QStringList names = returnAllNames();
@@ -154,14 +169,14 @@ void ViewController::del()
             // A hand-edited store may hold fewer bodies or rows: the others keep their pairs.
             if (i < bodies.size())
                 bodies.removeAt(i);
-            if (i < tableViewDat.size())
-                tableViewDat.removeAt(i);
+            if (i < tableViewDat_.size())
+                tableViewDat_.removeAt(i);
         }
         defaults_.setStringArray(all_scripts_name, names);
         defaults_.setStringArray(all_scripts, bodies);
     }
-    if (nameFld)
-        nameFld->clear();
+    if (nameFld_)
+        nameFld_->clear();
     reloadData();
 }
 
@@ -177,8 +192,8 @@ QStringList ViewController::returnAllScripts() const
 
 void ViewController::setName()
 {
-    const QString name = nameFld ? nameFld->text() : QString();
-    if (listsName(tableViewDat, name))
+    const QString name = nameFld_ ? nameFld_->text() : QString();
+    if (listsName(tableViewDat_, name))
         return;
     if (name.isEmpty())
         return;
@@ -196,11 +211,11 @@ void ViewController::setName()
     bodies.resize(names.size());
     names.append(name);
     defaults_.setStringArray(all_scripts_name, names);
-    bodies.append(clipbStr);
+    bodies.append(clipbStr_);
     defaults_.setStringArray(all_scripts, bodies);
     if (model_)
         model_->beginAppend();
-    tableViewDat.append(name);
+    tableViewDat_.append(name);
     if (model_)
         model_->endAppend();
 }
@@ -210,6 +225,8 @@ void ViewController::add()
     setName();
 }
 
+// The other end of the "show main" handshake: the tray's "Preferences" only stores the request;
+// it reaches this window through the store, never by a call.
 void ViewController::defaultsChanged()
 {
     if (!defaults_.boolForKey(show_main))
@@ -221,7 +238,7 @@ void ViewController::defaultsChanged()
 void ViewController::windowWillClose()
 {
     AppState::shared().hide();
-    tmrPastbrd.stop();
+    tmrPastbrd_.stop();
 }
 
 void ViewController::active()
@@ -240,29 +257,29 @@ void ViewController::clipbrdWithTimer()
 
 qint64 ViewController::numberOfRowsInTableView() const
 {
-    return tableViewDat.size();
+    return tableViewDat_.size();
 }
 
 QString ViewController::objectValueForRow(qsizetype row) const
 {
-    return row >= 0 && row < tableViewDat.size() ? tableViewDat[row] : QString();
+    return row >= 0 && row < tableViewDat_.size() ? tableViewDat_[row] : QString();
 }
 
 void ViewController::tableViewSelectionDidChange()
 {
-    if (!tableView || !tableView->selectionModel())
+    if (!tableView_ || !tableView_->selectionModel())
         return;
-    const QModelIndexList selected = tableView->selectionModel()->selectedRows();
+    const QModelIndexList selected = tableView_->selectionModel()->selectedRows();
     const qsizetype row = selected.isEmpty() ? -1 : selected.first().row();
-    if (previewBtn)
-        previewBtn->hide();
-    if (row < 0 || row >= tableViewDat.size())
+    if (previewBtn_)
+        previewBtn_->hide();
+    if (row < 0 || row >= tableViewDat_.size())
         return;
-    if (nameFld)
-        nameFld->setText(tableViewDat[row]);
+    if (nameFld_)
+        nameFld_->setText(tableViewDat_[row]);
     defaults_.setInteger(sel_script, row);
-    if (previewBtn)
-        previewBtn->show();
+    if (previewBtn_)
+        previewBtn_->show();
 }
 
 void ViewController::closeEvent(QCloseEvent *event)
@@ -278,8 +295,8 @@ void ViewController::captureClipboard()
     const bool hasText = data && data->hasFormat(QStringLiteral("text/plain"));
     if (hasText) {
         const QString text = data->text();
-        if (!library::sameName(text, clipbStr))
-            clipbStr = text;
+        if (!library::sameName(text, clipbStr_))
+            clipbStr_ = text;
         captured_ = true;
     }
     showWhatAddStores(hasText);
@@ -294,14 +311,14 @@ void ViewController::showWhatAddStores(bool clipboardHasText)
     QString shown;
     if (!captured_)
         shown = QStringLiteral("Nothing has been copied yet: Add stores an empty script.");
-    else if (clipbStr.isEmpty())
+    else if (clipbStr_.isEmpty())
         shown = QStringLiteral("The copied text is empty: Add stores an empty script.");
     else
         shown = QStringLiteral("%1 (%2):\n%3")
                     .arg(clipboardHasText ? QStringLiteral("Add stores the copied text")
                                           : QStringLiteral("The clipboard holds no text; Add "
                                                            "stores the text copied before"),
-                         sizeOf(clipbStr), firstLines(clipbStr));
+                         sizeOf(clipbStr_), firstLines(clipbStr_));
     ui_->captureLbl->setText(shown);
 }
 
@@ -316,7 +333,7 @@ void ViewController::reloadData()
 // selection, deleted when it closes.
 void ViewController::presentPreview()
 {
-    if (!previewBtn)
+    if (!previewBtn_)
         return;
     auto *popover = new PreviewPopover(defaults_, this);
     popover->setAttribute(Qt::WA_DeleteOnClose);
@@ -329,9 +346,9 @@ void ViewController::presentPreview()
 // button could not be reached.
 QPoint ViewController::popoverPosition(QSize size) const
 {
-    const QRect button(previewBtn->mapToGlobal(QPoint(0, 0)), previewBtn->size());
+    const QRect button(previewBtn_->mapToGlobal(QPoint(0, 0)), previewBtn_->size());
     QPoint pos(button.left(), button.bottom() + 1);
-    const QScreen *screen = previewBtn->screen();
+    const QScreen *screen = previewBtn_->screen();
     if (!screen)
         return pos;
     const QRect room = screen->availableGeometry();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "editor/scripttablemodel.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -11,7 +13,6 @@ class Defaults;
 class QLineEdit;
 class QPushButton;
 class QTableView;
-class ScriptTableModel;
 
 namespace Ui {
 class ViewController;
@@ -19,29 +20,30 @@ class ViewController;
 
 // The editor window: the table of script names, adding and deleting scripts under the name in
 // the field, taking the clipboard's text when the application becomes active, and the preview.
-class ViewController : public QMainWindow {
+class ViewController : public QMainWindow, public ScriptTableDataSource {
     Q_OBJECT
 
 public:
     explicit ViewController(Defaults &defaults, QWidget *parent = nullptr);
     ~ViewController() override;
 
-    // Never started: there is no periodic look at the clipboard.
-    QTimer tmrPastbrd;
-    QString clipbStr;
-    QPointer<QTableView> tableView;
-    QPointer<QPushButton> previewBtn;
-    QStringList tableViewDat;
-    QPointer<QLineEdit> nameFld;
+    // The outlets: null until the window's widgets are made.
+    QTableView *tableView() const;
+    QPushButton *previewBtn() const;
+    QLineEdit *nameFld() const;
     // The help windows' commands, there before the window's own menu; others connect them.
-    QPointer<QAction> actionGuide;
-    QPointer<QAction> actionSettings;
+    QAction *actionGuide() const { return actionGuide_; }
+    QAction *actionSettings() const { return actionSettings_; }
+    // The text that Add stores, taken from the clipboard when the application becomes active.
+    const QString &clipbStr() const { return clipbStr_; }
+    void setClipbStr(const QString &text) { clipbStr_ = text; }
+    // The names the table shows, kept equal to the stored ones by adding and deleting.
+    const QStringList &tableViewDat() const { return tableViewDat_; }
 
     // Makes the window's widgets and outlets, once; showing the window does it too.
     void loadViewIfNeeded();
     void setVisible(bool visible) override;
 
-    void enterFld();
     void del();
     QStringList returnAllNames() const;
     QStringList returnAllScripts() const;
@@ -50,18 +52,23 @@ public:
     void defaultsChanged();
     void windowWillClose();
     void active();
-    void deactivate();
     void clipbrdWithTimer();
 
-    qint64 numberOfRowsInTableView() const;
+    qint64 numberOfRowsInTableView() const override;
     // Element row of tableViewDat, whatever the column; nothing outside it.
-    QString objectValueForRow(qsizetype row) const;
+    QString objectValueForRow(qsizetype row) const override;
     void tableViewSelectionDidChange();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Deliberately nothing: Return in the name field adds nothing, resigning active leaves the
+    // window as it is, and the clipboard's timer is never started (no periodic look at it).
+    void enterFld();
+    void deactivate();
+    QTimer tmrPastbrd_;
+
     void viewDidLoad();
     void captureClipboard();
     void showWhatAddStores(bool clipboardHasText);
@@ -71,6 +78,13 @@ private:
 
     Defaults &defaults_;
     std::unique_ptr<Ui::ViewController> ui_;
+    QString clipbStr_;
+    QStringList tableViewDat_;
+    QPointer<QTableView> tableView_;
+    QPointer<QPushButton> previewBtn_;
+    QPointer<QLineEdit> nameFld_;
+    QPointer<QAction> actionGuide_;
+    QPointer<QAction> actionSettings_;
     ScriptTableModel *model_ = nullptr;
     bool captured_ = false; // whether any capture found text
 };

@@ -80,7 +80,7 @@ void fitToScreen(QDialog &alert, const QPlainTextEdit &area, const QString &text
 
 } // namespace
 
-void runAlert(const QString &messageText, const QString &informativeText)
+void DialogAlert::run(const QString &messageText, const QString &informativeText)
 {
     QDialog alert;
     alert.setWindowTitle(QGuiApplication::applicationDisplayName());

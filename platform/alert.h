@@ -2,7 +2,18 @@
 
 #include <QString>
 
-// A modal warning with one "Ok" button. Both texts are shown as plain text, never as markup;
-// the informative text scrolls, can be selected, and the dialog fits the screen it is on.
-// Return and Escape close it.
-void runAlert(const QString &messageText, const QString &informativeText);
+// A modal warning: returns once the user has dismissed it. The program shows DialogAlert; a
+// test hands in one that records what it was asked to show.
+class Alert {
+public:
+    virtual ~Alert() = default;
+    virtual void run(const QString &messageText, const QString &informativeText) = 0;
+};
+
+// A dialog with one "Ok" button. Both texts are shown as plain text, never as markup; the
+// informative text scrolls, can be selected, and the dialog fits the screen it is on. Return and
+// Escape close it.
+class DialogAlert : public Alert {
+public:
+    void run(const QString &messageText, const QString &informativeText) override;
+};

@@ -49,18 +49,18 @@ int main(int argc, char **argv)
     editor.loadViewIfNeeded();
     QObject::connect(&defaults, &Defaults::didChange, [&written] { report(++written); });
     // A store left between an operation's two writes was brought back to before the operation.
-    if (written % 2 == 1 || editor.tableViewDat != crash::arraysAfter(seed, written).names)
+    if (written % 2 == 1 || editor.tableViewDat() != crash::arraysAfter(seed, written).names)
         giveUp("the editor does not show the names the store should hold");
 
     crash::Library library = crash::libraryAfter(seed, written / 2);
     for (std::uint64_t i = written / 2; written < limit; ++i) {
         const crash::Op op = crash::opAt(seed, i, library);
         if (op.add) {
-            editor.nameFld->setText(crash::nameOf(op.id));
-            editor.clipbStr = crash::bodyOf(seed, op.id);
+            editor.nameFld()->setText(crash::nameOf(op.id));
+            editor.setClipbStr(crash::bodyOf(seed, op.id));
             editor.add();
         } else {
-            editor.nameFld->setText(crash::nameOf(library[op.index]));
+            editor.nameFld()->setText(crash::nameOf(library[op.index]));
             editor.del();
         }
         crash::applyOp(op, library);

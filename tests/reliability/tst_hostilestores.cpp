@@ -3,6 +3,7 @@
 #include "app/appdelegate.h"
 #include "editor/previewpopover.h"
 #include "editor/viewcontroller.h"
+#include "platform/alert.h"
 #include "platform/interpreter.h"
 #include "platform/menuitem.h"
 #include "platform/processsignals.h"
@@ -131,13 +132,14 @@ private:
     struct App {
         explicit App(const QString &path)
             : defaults(path)
-            , delegate(defaults)
+            , delegate(defaults, alert)
             , editor(defaults)
         {
             delegate.applicationDidFinishLaunching();
         }
         ProcessSignals processSignals; // as in main(): a file-size limit fails a write
         Defaults defaults;
+        DialogAlert alert;
         AppDelegate delegate;
         ViewController editor;
     };
@@ -148,8 +150,8 @@ private:
     void add(App &app, const QString &name, const QString &text)
     {
         app.editor.loadViewIfNeeded();
-        app.editor.nameFld->setText(name);
-        app.editor.clipbStr = text;
+        app.editor.nameFld()->setText(name);
+        app.editor.setClipbStr(text);
         app.editor.add();
     }
     QString ranLog() const
@@ -325,7 +327,7 @@ void TestHostileStores::aDamagedStoreStartsAndLosesNothing()
     }
     QCOMPARE(scriptItems(app->delegate), menu);
     if (!running) // the editor's table keeps what it showed
-        QCOMPARE(app->editor.tableViewDat, menu);
+        QCOMPARE(app->editor.tableViewDat(), menu);
     output += outputOf([&] {
         for (qsizetype i = 0; i < menu.size(); ++i)
             choose(*app, i);
@@ -488,7 +490,7 @@ void TestHostileStores::aFailedWriteIsToldOnceAndTheNextStartSaysSo()
     // told once, in a dialog naming the file and the reason.
     const QStringList expected = throughAFile ? QStringList{"new"} : QStringList{"a", "b", "new"};
     QCOMPARE(scriptItems(app->delegate), expected);
-    QCOMPARE(app->editor.tableViewDat, expected);
+    QCOMPARE(app->editor.tableViewDat(), expected);
     const QList<QByteArray> lines = output.trimmed().split('\n');
     QCOMPARE(lines.size(), throughAFile ? 3 : 2);
     for (const QByteArray &line : lines) {
@@ -551,7 +553,7 @@ void TestHostileStores::hostileNamesAndTextsPassThroughIntact()
             choose(app, i);
     });
     QCOMPARE(scriptItems(app.delegate), names);
-    QCOMPARE(app.editor.tableViewDat, names);
+    QCOMPARE(app.editor.tableViewDat(), names);
     QCOMPARE(alerts_, QStringList());
     QCOMPARE(ranLog(), QStringLiteral("0\n1\nnul\nhuge\n"));
     // Shown as stored: control characters as their visible pictures, nothing else changed.
@@ -569,7 +571,7 @@ void TestHostileStores::hostileNamesAndTextsPassThroughIntact()
         QString::fromUtf8("\xc3\xa9\xcc\xa7\xcc\x88 a\xe2\x83\x9d")
             .normalized(QString::NormalizationForm_C),
         QStringLiteral("x"));
-    QCOMPARE(app.editor.tableViewDat, names);
+    QCOMPARE(app.editor.tableViewDat(), names);
 }
 
 void TestHostileStores::scriptFilesArePrivateAndGoneWhateverTheOutcome()

@@ -1,36 +1,17 @@
 #include "platform/singleinstance.h"
+#include "testsupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTest>
 
-#include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
-
-// What work wrote to file descriptor 2.
-template <typename Work> QByteArray stderrOf(Work work)
-{
-    std::fflush(stderr);
-    QTemporaryFile file;
-    if (!file.open())
-        return QByteArrayLiteral("<no temporary file>");
-    const int saved = ::dup(STDERR_FILENO);
-    ::dup2(file.handle(), STDERR_FILENO);
-    work();
-    std::fflush(stderr);
-    ::dup2(saved, STDERR_FILENO);
-    ::close(saved);
-    QFile reader(file.fileName());
-    return reader.open(QIODevice::ReadOnly) ? reader.readAll() : QByteArray();
-}
 
 // A socket file as a killed run leaves it: bound, nobody listening.
 void leaveStaleSocket(const QString &path)
@@ -57,26 +38,19 @@ private slots:
         QDir().mkpath(tmp_.path());
     }
 
-    void spellingsOfOneDisplayShareAKey_data()
-    {
-        QTest::addColumn<QString>("display");
-        QTest::addColumn<bool>("sameAsColonSeven");
-        QTest::newRow(":7") << ":7" << true;
-        QTest::newRow(":7.0") << ":7.0" << true;
-        QTest::newRow("unix:7.1") << "unix:7.1" << true;
-        QTest::newRow("localhost:7") << "localhost:7" << true;
-        QTest::newRow(":70") << ":70" << false;
-        QTest::newRow("elsewhere:7") << "elsewhere:7" << false;
-    }
-
     void spellingsOfOneDisplayShareAKey()
     {
-        QFETCH(QString, display);
-        QFETCH(bool, sameAsColonSeven);
         qputenv("DISPLAY", ":7");
         const QString key = SingleInstance::sessionKey();
-        qputenv("DISPLAY", display.toUtf8());
-        QCOMPARE(SingleInstance::sessionKey() == key, sameAsColonSeven);
+        const std::pair<const char *, bool> spellings[] = {{":7.0", true},
+                                                           {"unix:7.1", true},
+                                                           {"localhost:7", true},
+                                                           {":70", false},
+                                                           {"elsewhere:7", false}};
+        for (const auto &[display, same] : spellings) {
+            qputenv("DISPLAY", display);
+            QCOMPARE(SingleInstance::sessionKey() == key, same);
+        }
     }
 
     // Wherever the runtime folder is unusable, a private folder serves, stderr says so, and a
@@ -109,21 +83,21 @@ private slots:
         qputenv("DISPLAY", ":7");
         auto first = std::make_unique<SingleInstance>();
         QSignalSpy reopens(first.get(), &SingleInstance::reopenRequested);
-        const QByteArray said = stderrOf([&] { QVERIFY(first->claim()); });
+        const QByteArray said = outputOf(2, [&] { QVERIFY(first->claim()); });
         QCOMPARE(said.contains("instead"), fallsBack);
         const QString path = first->serverPath();
         QVERIFY(path.startsWith(fallsBack ? tmp_.path() + "/zaprun-" : runtime + "/"));
 
         qputenv("DISPLAY", ":7.0");
         SingleInstance second;
-        stderrOf([&] { QVERIFY(!second.claim()); });
+        outputOf(2, [&] { QVERIFY(!second.claim()); });
         QTRY_COMPARE_WITH_TIMEOUT(reopens.count(), 1, 2000);
 
         first.reset();
         QVERIFY(!QFile::exists(path));
         leaveStaleSocket(path);
         SingleInstance third;
-        stderrOf([&] { QVERIFY(third.claim()); });
+        outputOf(2, [&] { QVERIFY(third.claim()); });
         QCOMPARE(third.serverPath(), path);
     }
 

@@ -1,0 +1,92 @@
+#include "testsupport.h"
+
+#include "store/keys.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <unistd.h>
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray outputOf(int fd, const std::function<void()> &work)
+{
+    std::fflush(nullptr);
+    QTemporaryFile file;
+    const int saved = ::dup(fd);
+    if (!file.open() || saved < 0 || ::dup2(file.handle(), fd) < 0)
+        return QByteArrayLiteral("<no redirection>");
+    work();
+    const QByteArray text = readAll(file.fileName());
+    std::fflush(nullptr); // what work left unflushed goes to the file, not into the test's log
+    ::dup2(saved, fd);
+    ::close(saved);
+    return text;
+}
+
+QStringList list(const char *entries)
+{
+    return QString::fromUtf8(entries).split(QLatin1Char('|'));
+}
+
+void putOnClipboard(QMimeData *data)
+{
+    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+}
+
+void putTextOnClipboard(const QString &text)
+{
+    auto *data = new QMimeData;
+    data->setText(text);
+    putOnClipboard(data);
+}
+
+TestHome::TestHome()
+{
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(QStringLiteral("config"))));
+    qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
+    QDir().mkpath(path(QStringLiteral("tmp")));
+}
+
+TestStore::TestStore(const QByteArray &json)
+{
+    const QString path = dir.filePath(QStringLiteral("defaults.json"));
+    QFile file(path);
+    if (!json.isEmpty() && file.open(QIODevice::WriteOnly))
+        file.write(json);
+    file.close();
+    defaults = std::make_unique<Defaults>(path);
+}
+
+void TestStore::library(const char *names, const char *bodies)
+{
+    defaults->setStringArray(all_scripts_name, list(names));
+    defaults->setStringArray(all_scripts, list(bodies));
+}
+
+QStringList TestStore::names() const
+{
+    return defaults->stringArrayForKey(all_scripts_name).value();
+}
+
+QStringList TestStore::bodies() const
+{
+    return defaults->stringArrayForKey(all_scripts).value();
+}
+
+void RecordingAlert::run(const QString &messageText, const QString &informativeText)
+{
+    texts << messageText;
+    informativeTexts << informativeText;
+    if (whileShown)
+        whileShown();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/alert.h"
+#include "store/defaults.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+class QMimeData;
+
+QByteArray readAll(const QString &path);
+// What work wrote to the file descriptor (1 or 2); output left unflushed by work does not count.
+QByteArray outputOf(int fd, const std::function<void()> &work);
+// "a|b|" is the list "a", "b", "": short to write, blanks and empty entries kept.
+QStringList list(const char *entries);
+void putOnClipboard(QMimeData *data);
+void putTextOnClipboard(const QString &text);
+
+// A home of its own: HOME, XDG_CONFIG_HOME and TMPDIR point into a fresh temporary folder.
+struct TestHome {
+    TestHome();
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QTemporaryDir dir;
+};
+
+// A store of its own, optionally starting from a hand-written file.
+struct TestStore {
+    explicit TestStore(const QByteArray &json = {});
+    void library(const char *names, const char *bodies);
+    QStringList names() const;
+    QStringList bodies() const;
+    QTemporaryDir dir;
+    std::unique_ptr<Defaults> defaults;
+};
+
+// Stands in for the modal alert: notes what it was asked to show and returns at once, as if
+// the user had pressed "Ok" straight away; whileShown runs before it returns.
+struct RecordingAlert : Alert {
+    void run(const QString &messageText, const QString &informativeText) override;
+    QStringList texts;
+    QStringList informativeTexts;
+    std::function<void()> whileShown;
+};
