@@ -73,7 +73,8 @@ class TestAppDelegate : public QObject {
 private slots:
     void init()
     {
-        QFile::remove(home_.path(QStringLiteral("marker")));
+        for (const char *left : {"marker", "store.json"})
+            QFile::remove(home_.path(QString::fromLatin1(left)));
         alert_ = {};
         defaults_ = std::make_unique<Defaults>(home_.path(QStringLiteral("store.json")));
         delegate_ = std::make_unique<AppDelegate>(*defaults_, alert_);
