@@ -24,7 +24,6 @@ ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
 check_item() {
     local host=$1 item
     item=$(sni_item) || fail "$host: no item"
-    # The host shows the title; a left click shows the host's own menu (ItemIsMenu).
     check_eq "$host: Title, Id, ItemIsMenu" "ZapRun org.example.ZapRun 1" \
         "$(for p in Title Id ItemIsMenu; do sni prop "$item" $p; done | paste -sd ' ')"
     check "$host: the icon comes as pixels too" test -n "$(sni prop "$item" IconPixmap)"

@@ -44,8 +44,7 @@ phase_sway_waybar() {
     ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=zaprun-1
     require_within "the item registers with waybar" "$E2E_DEADLINE" sni_item_count_is 1
     check_within "waybar shows the zR icon" "$E2E_DEADLINE" wayland_panel_shows_icon
-    # waybar draws its own menu on a left click too (ItemIsMenu); a host that calls Activate
-    # all the same gets no window.
+    # waybar draws its own menu on a left click (ItemIsMenu); Activate all the same opens nothing.
     check_eq "Title, ItemIsMenu" "ZapRun 1" "$(sni prop "$(sni_item)" Title) $(sni prop "$(sni_item)" ItemIsMenu)"
     require "Activate the item, as a left click does" sni call "$(sni_item)" Activate
     check_holds "no window appears" 500 not editor_state_any
