@@ -144,6 +144,7 @@ void StatusItem::makeStatusNotifierItem()
     item_->setMenu(menu_);
     item_->setActivationHandler(
         [this](QSystemTrayIcon::ActivationReason reason) { emit activated(reason); });
+    item_->show();
 }
 
 void StatusItem::makeIcon()

@@ -57,6 +57,11 @@ StatusNotifierItem::StatusNotifierItem(QObject *parent)
     qDBusRegisterMetaType<StatusNotifierImage>();
     qDBusRegisterMetaType<StatusNotifierImages>();
     qDBusRegisterMetaType<StatusNotifierToolTip>();
+}
+
+// Published once its icon, tooltip and menu are set: a host reads them all at once.
+void StatusNotifierItem::show()
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     const auto exported = QDBusConnection::ExportScriptableSlots |
                           QDBusConnection::ExportScriptableSignals |

@@ -54,6 +54,7 @@ public:
     explicit StatusNotifierItem(QObject *parent = nullptr);
     ~StatusNotifierItem() override;
 
+    void show();
     void setIcon(const QIcon &icon);
     void setToolTip(const QString &toolTip);
     void setMenu(QMenu *menu) { menu_.setMenu(menu); }
