@@ -52,7 +52,7 @@ int main(int argc, char **argv)
     const ProcessSignals processSignals;
     QObject::connect(&processSignals, &ProcessSignals::quitRequested, app.get(),
                      &QApplication::quit);
-    // Qt's StatusNotifierItem takes both its Title and its Id from the application name.
+    // The tray item's Title is the display name, its Id the desktop file's name.
     QApplication::setApplicationName(QStringLiteral("ZapRun"));
     QApplication::setApplicationDisplayName(QStringLiteral("ZapRun"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -57,12 +57,9 @@ QString menuItemTitle(const QAction *item)
     return item ? item->data().toString() : QString();
 }
 
-// Qt turns the first '&' of a text into DBusMenu's '_' (and leaves the rest as they are), so a
-// title with an '&' gets a leading one: the host shows the title, its first letter the mnemonic.
 QString exportedMenuText(const QString &title)
 {
-    const QString text = escaped(title, QLatin1Char('_'));
-    return title.contains(QLatin1Char('&')) ? QLatin1Char('&') + text : text;
+    return escaped(title, QLatin1Char('_'));
 }
 
 // The style is set at the first popup: making it costs a tenth of the start-up.

@@ -13,8 +13,8 @@ QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyE
                      QAction *before = nullptr);
 QString menuItemTitle(const QAction *item);
 
-// The text for the copy of a menu that a StatusNotifierItem host draws (DBusMenu reads '_' as the
-// mnemonic marker): the host shows exactly what addMenuItem's item shows.
+// The label of a title in a menu sent over DBusMenu, which reads '_' as the mnemonic marker: the
+// host shows exactly what addMenuItem's item shows.
 QString exportedMenuText(const QString &title);
 // A menu longer than its screen scrolls instead of growing columns past the screen's edge.
 void makeScrollable(QMenu &menu);

@@ -1,6 +1,6 @@
 #include "platform/statusitem.h"
 
-#include "platform/menuitem.h"
+#include "platform/statusnotifieritem.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -8,7 +8,6 @@
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QTimer>
 #include <qpa/qplatformnativeinterface.h>
 
 namespace {
@@ -62,6 +61,8 @@ StatusItem::~StatusItem()
 void StatusItem::setIcon(const QIcon &icon)
 {
     image_ = icon;
+    if (item_)
+        item_->setIcon(icon);
     if (icon_)
         icon_->setIcon(icon);
 }
@@ -69,22 +70,18 @@ void StatusItem::setIcon(const QIcon &icon)
 void StatusItem::setToolTip(const QString &toolTip)
 {
     toolTip_ = toolTip;
+    if (item_)
+        item_->setToolTip(toolTip);
     if (icon_)
         icon_->setToolTip(toolTip);
 }
 
 void StatusItem::setContextMenu(QMenu *menu)
 {
-    if (menu_)
-        menu_->removeEventFilter(this);
     menu_ = menu;
-    if (menu_)
-        menu_->installEventFilter(this);
-    if (!icon_)
-        return;
-    if (statusNotifier_)
-        exportMenu();
-    else
+    if (item_)
+        item_->setMenu(menu);
+    if (icon_)
         icon_->setContextMenu(menu);
 }
 
@@ -99,22 +96,21 @@ QRect StatusItem::geometry() const
     return icon_ ? icon_->geometry() : QRect();
 }
 
-// show() has made the icon in a StatusNotifierItem host already, if there is one.
 bool StatusItem::isTrayAvailable() const
 {
-    return statusNotifier_ || xembedTrayPresent();
+    return item_ || xembedTrayPresent();
 }
 
-// Without a session bus Qt can only use an XEmbed tray, and watches for one itself.
+// A StatusNotifierItem host, once there, is kept: the item registers again with every new
+// watcher. Without a session bus Qt can only use an XEmbed tray, and watches for one itself.
 void StatusItem::trayMayHaveChanged()
 {
-    if (!shown_ || icon_)
+    if (!shown_ || item_)
         return;
-    const bool statusNotifier = statusNotifierHostPresent();
-    if (statusNotifier || xembedTrayPresent() || !QDBusConnection::sessionBus().isConnected()) {
-        statusNotifier_ = statusNotifier;
+    if (statusNotifierHostPresent())
+        makeStatusNotifierItem();
+    else if (!icon_ && (xembedTrayPresent() || !QDBusConnection::sessionBus().isConnected()))
         makeIcon();
-    }
 }
 
 void StatusItem::watchForTrays()
@@ -136,62 +132,26 @@ void StatusItem::watchForTrays()
     }
 }
 
+// An XEmbed icon made before the host came would be a second icon in a tray that hosts both.
+void StatusItem::makeStatusNotifierItem()
+{
+    if (icon_)
+        icon_->setContextMenu(nullptr);
+    icon_.reset();
+    item_ = std::make_unique<StatusNotifierItem>();
+    item_->setIcon(image_);
+    item_->setToolTip(toolTip_);
+    item_->setMenu(menu_);
+    item_->setActivationHandler(
+        [this](QSystemTrayIcon::ActivationReason reason) { emit activated(reason); });
+    item_->show();
+}
+
 void StatusItem::makeIcon()
 {
     icon_ = std::make_unique<QSystemTrayIcon>(image_);
     icon_->setToolTip(toolTip_);
+    icon_->setContextMenu(menu_);
     connect(icon_.get(), &QSystemTrayIcon::activated, this, &StatusItem::activated);
-    setContextMenu(menu_);
     icon_->show();
-}
-
-bool StatusItem::eventFilter(QObject *watched, QEvent *event)
-{
-    const QEvent::Type type = event->type();
-    if (statusNotifier_ && qobject_cast<QMenu *>(watched) &&
-        (type == QEvent::ActionAdded || type == QEvent::ActionRemoved ||
-         type == QEvent::ActionChanged))
-        scheduleExport();
-    return QObject::eventFilter(watched, event);
-}
-
-// A rebuild of the menu changes many items at once: the copy follows once, after it.
-void StatusItem::scheduleExport()
-{
-    if (exportPending_)
-        return;
-    exportPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        exportPending_ = false;
-        exportMenu();
-    });
-}
-
-// The old copy goes later: one of its items may be the one being triggered.
-void StatusItem::exportMenu()
-{
-    auto copy = std::make_unique<QMenu>();
-    if (menu_)
-        copyItems(*menu_, *copy);
-    icon_->setContextMenu(copy.get());
-    if (exported_)
-        exported_.release()->deleteLater();
-    exported_ = std::move(copy);
-}
-
-// Submenus become submenus of the copy, and are watched like the menu itself.
-void StatusItem::copyItems(QMenu &menu, QMenu &copy)
-{
-    for (QAction *item : menu.actions()) {
-        if (item->isSeparator()) {
-            copy.addSeparator();
-        } else if (QMenu *submenu = item->menu()) {
-            submenu->installEventFilter(this);
-            copyItems(*submenu, *copy.addMenu(exportedMenuText(submenu->title())));
-        } else {
-            QAction *exported = copy.addAction(exportedMenuText(menuItemTitle(item)));
-            exported->setShortcut(item->shortcut());
-            connect(exported, &QAction::triggered, item, &QAction::trigger);
-        }
-    }
 }

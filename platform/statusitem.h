@@ -8,10 +8,13 @@
 
 #include <memory>
 
-// The tray icon, in whatever tray the desktop has, whenever it has one. Qt decides once, when the
-// first tray icon is made, whether to speak StatusNotifierItem over D-Bus; so the icon is made
-// only once a tray of either kind is there, and Qt follows that tray's restarts from then on.
-// Over D-Bus the host draws the menu from an exported copy whose labels DBusMenu reads exactly.
+class StatusNotifierItem;
+
+// The tray icon, in whatever tray the desktop has, whenever it has one: a StatusNotifierItem of
+// our own once a host is there (its menu the host's own), else Qt's icon in an XEmbed tray. Qt
+// decides once, when its first tray icon is made, which protocol that icon speaks; so it is made
+// only once an XEmbed tray is there and no StatusNotifierItem host, and follows that tray from
+// then on.
 class StatusItem : public QObject {
     Q_OBJECT
 
@@ -31,7 +34,7 @@ public:
     // After show(): a tray of either kind is there.
     bool isTrayAvailable() const;
     // The icon is a StatusNotifierItem: its host draws the menu.
-    bool isStatusNotifier() const { return statusNotifier_; }
+    bool isStatusNotifier() const { return item_ != nullptr; }
 
 signals:
     void activated(QSystemTrayIcon::ActivationReason reason);
@@ -40,19 +43,14 @@ private slots:
     void trayMayHaveChanged();
 
 private:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void watchForTrays();
+    void makeStatusNotifierItem();
     void makeIcon();
-    void scheduleExport();
-    void exportMenu();
-    void copyItems(QMenu &menu, QMenu &copy);
 
     QIcon image_;
     QString toolTip_;
     QPointer<QMenu> menu_;
-    std::unique_ptr<QMenu> exported_;
+    std::unique_ptr<StatusNotifierItem> item_;
     std::unique_ptr<QSystemTrayIcon> icon_;
     bool shown_ = false;
-    bool statusNotifier_ = false;
-    bool exportPending_ = false;
 };

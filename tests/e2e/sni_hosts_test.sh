@@ -24,8 +24,8 @@ ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
 check_item() {
     local host=$1 item
     item=$(sni_item) || fail "$host: no item"
-    check_eq "$host: Title" ZapRun "$(sni prop "$item" Title)"
-    check_eq "$host: Id" ZapRun "$(sni prop "$item" Id)"
+    check_eq "$host: Title, Id, ItemIsMenu" "ZapRun org.example.ZapRun 1" \
+        "$(for p in Title Id ItemIsMenu; do sni prop "$item" $p; done | paste -sd ' ')"
     check "$host: the icon comes as pixels too" test -n "$(sni prop "$item" IconPixmap)"
     check_eq "$host: the menu's labels, as the host shows them" "$(expected_labels)" "$(sni_labels)"
     rm -f "$HOME/ran.log"
