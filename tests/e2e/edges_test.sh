@@ -12,7 +12,7 @@ mode_is() { [[ $(stat -c %a "$2") == "$1" ]]; }
 ran() { [[ -e $HOME/ran-$1 ]]; }
 script() { echo ": >\"\$HOME/ran-$1\"; $2 # $SECRET"; }
 # reopen SOCKET : the single-instance request; only the connection must succeed.
-reopen() { python3 -c "$REOPEN" "$1"; }
+reopen() { /usr/bin/python3 -c "$REOPEN" "$1"; }
 REOPEN='import socket, sys
 s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
 try: s.sendall(b"reopen\n")
@@ -45,7 +45,7 @@ check_within "  which is gone after the run" "$E2E_DEADLINE" eval '[[ -z $(ls -A
 before=$(app_windows)
 activate "$(shown_windows)" && keys Tab Tab space Tab space
 require "the probe's preview opens" wait_new_window "$before" "$ZAPRUN_PID" popup
-keys Tab space
+keys shift+Tab space
 check_within "  and its copy button gives zaprun the clipboard" "$E2E_DEADLINE" clipboard_is "$probe"
 keys Escape
 # Another program edits the store in place.
@@ -58,7 +58,7 @@ check_within "  the script reads zaprun's clipboard, no deadlock" "$E2E_DEADLINE
 require "Preferences writes the store" choose 1
 check_within "  keeping the scripts added outside" "$E2E_DEADLINE" store_names_are $'probe\nreader\nhang'
 # ... and replaces it with a file of its own.
-XDG_CONFIG_HOME=$E2E_ROOT/other write_store probe "$probe" reader "$reader" hang "$hang" moved "$(script moved)"
+XDG_CONFIG_HOME=$E2E_ROOT/other write_store probe "$probe" reader "$reader" hang "$hang" moved "$(script moved :)"
 mv "$E2E_ROOT/other/zaprun/defaults.json" "$(store_file)"
 check "the menu follows a file renamed into place" eval 'choose 6 && wait_for "$E2E_DEADLINE" ran moved'
 
@@ -81,7 +81,7 @@ check "the single-instance socket is its user's only" mode_is 700 "$socket"
 chmod 755 "$XDG_RUNTIME_DIR" "$HOME" "$E2E_ROOT" "$(dirname "$HOME")"
 chmod 777 "$socket"
 check "another user reaches it" setpriv --reuid=nobody --regid=nogroup --clear-groups \
-    python3 -c "$REOPEN" "$socket"
+    /usr/bin/python3 -c "$REOPEN" "$socket"
 check_holds "  its re-open request is ignored" 1000 eval 'alive "$ZAPRUN_PID" && shown_count_is 0'
 require "the same user's request" reopen "$socket"
 check_within "  brings the editor forward" "$E2E_DEADLINE" shown_count_is 1

@@ -56,11 +56,11 @@ require "something else is on the clipboard" clipboard_put "$E2E_ROOT/other"
 holder=$XCLIP_PID
 require "the editor takes the focus back" activate "$ED"
 before=$(app_windows)
-keys Tab Tab End Tab space
+keys Tab Tab ctrl+End Tab space
 require "the last row, then Preview, opens a popup" wait_new_window "$before" "$ZAPRUN_PID" popup
 pop=$NEW_WINDOW
 check "  hanging from the button row, on the screen" popup_placed "$ED" "$pop"
-keys Tab space
+keys shift+Tab space # back from the text, where Tab is text
 check_within "its copy button puts exactly the script's bytes on the clipboard" "$E2E_DEADLINE" \
     eval 'clipboard_read | cmp -s - "$first"'
 check_within "  and the clipboard's previous owner let go" "$E2E_DEADLINE" gone "$holder"

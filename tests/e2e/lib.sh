@@ -137,18 +137,18 @@ start_desktop() { start_xvfb "$@"; start_openbox; start_trayer; }
 
 # ---------------------------------------------------------------- zaprun and its store
 store_file() { echo "$XDG_CONFIG_HOME/zaprun/defaults.json"; }
-json_string() { python3 -c 'import json, sys; print(json.dumps(sys.argv[1], ensure_ascii=False), end="")' "$1"; }
+json_string() { /usr/bin/python3 -c 'import json, sys; print(json.dumps(sys.argv[1], ensure_ascii=False), end="")' "$1"; }
 # write_store NAME BODY... : a store holding exactly these scripts, in this order.
 write_store() {
     mkdir -p "$XDG_CONFIG_HOME/zaprun"
-    python3 -c 'import json, sys; a = sys.argv[2:]
+    /usr/bin/python3 -c 'import json, sys; a = sys.argv[2:]
 json.dump({"all scripts names": a[0::2], "all scripts": a[1::2]}, open(sys.argv[1], "w"), ensure_ascii=False)' \
         "$(store_file)" "$@"
     chmod 0600 "$(store_file)"
 }
 # store_py EXPR : EXPR in python over the store: n its names, b its bodies (the one store reader).
 store_py() {
-    python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8", errors="surrogateescape"))
+    /usr/bin/python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8", errors="surrogateescape"))
 n, b = d.get("all scripts names", []), d.get("all scripts", []); print(eval(sys.argv[2]), end="")' \
         "$(store_file)" "$1"
 }
@@ -384,6 +384,6 @@ trap '_result 1 "ran longer than $E2E_TEST_TIMEOUT s"; exit 143' TERM
 mkfifo "$E2E_ROOT/watchdog"
 (read -r -t "$E2E_TEST_TIMEOUT" _ <>"$E2E_ROOT/watchdog" || kill -TERM $$) >/dev/null 2>&1 &
 E2E_WATCHDOG=$!
-for tool in Xvfb openbox trayer xdotool xwininfo xprop xclip python3 /usr/bin/import /usr/bin/convert; do
+for tool in Xvfb openbox trayer xdotool xwininfo xprop xclip /usr/bin/python3 /usr/bin/import /usr/bin/convert; do
     command -v "$tool" >/dev/null || fail "missing $tool (see TEST_PACKAGES in tools/packages.sh)"
 done

@@ -79,7 +79,7 @@ phase_ended_from_outside() {
         kill "$bg" "$own" 2>/dev/null
     done
 
-    note "-- under a file-size limit of 64 KiB, a script of 200 KB"
+    note "-- under a file-size limit of 64 KiB, a script of 100 KB"
     fresh_home
     export TMPDIR=$HOME/tmp
     mkdir -p "$TMPDIR"
