@@ -1,10 +1,8 @@
 #!/bin/bash
 # shellcheck disable=SC2016 # scripts and conditions in single quotes expand later
-# The editor from the keyboard (its tab order: name field, Add, Delete, table, Preview). One
-# script travels the whole road: copied, taken when Preferences brings the editor forward, named
-# and added, run from the tray menu, previewed and copied back, deleted by name. Then the window
-# is closed and brought back, and reached from another application; each time it takes the
-# clipboard's new text.
+# The editor from the keyboard (tab order: name field, Add, Delete, table, Preview). A script
+# is copied, added, run, previewed, copied back and deleted; the window closed, brought back and
+# reached from another application takes the clipboard's new text each time.
 . "$(dirname "$0")/lib.sh"
 
 ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
@@ -18,13 +16,10 @@ in_front_with_focus() {
 }
 # add_as NAME : from the name field: its text replaced by NAME, then Add.
 add_as() { keys ctrl+a && type_text "$1" && keys Tab space; }
-# popup_placed ED POP : the popup hangs just under or just above the editor's button row,
-# wholly on the screen (a popup is placed by no window manager).
+# popup_placed ED POP : just under or above the editor's button row, wholly on the screen.
 popup_placed() {
     local ey eh px py pw ph
-    read -r _ ey _ eh < <(window_geometry "$1")
-    read -r px py pw ph < <(window_geometry "$2")
-    note "  editor at y $ey, height $eh; popup ${pw}x$ph at $px,$py"
+    read -r _ ey _ eh < <(window_geometry "$1") && read -r px py pw ph < <(window_geometry "$2")
     ((py >= ey + eh - 50 && py <= ey + eh + 5 || py + ph >= ey + eh - 80 && py + ph <= ey + eh - 20)) &&
         ((px >= 0 && py >= 0 && px + pw <= 800 && py + ph <= 600))
 }
@@ -87,10 +82,8 @@ add_as "second one"
 check_within "its stored body is the new clipboard text" "$E2E_DEADLINE" store_last_is "second one" "$second"
 
 spawn xmessage xmessage -name otherapp -geometry 300x100+20+400 "another application"
-require_within "another application's window appears" "$E2E_DEADLINE" \
-    eval 'other=$(xdotool search --onlyvisible --classname otherapp | head -n 1) && [[ -n $other ]]'
-other=$(xdotool search --onlyvisible --classname otherapp | head -n 1)
-require "switch to it" activate "$other"
+require_within "another application's window appears" "$E2E_DEADLINE" xdotool search --onlyvisible --classname otherapp
+require "switch to it" activate "$(xdotool search --onlyvisible --classname otherapp | head -n 1)"
 printf '%s' 'echo "third: $((6 * 7))"' >"$E2E_ROOT/third.sh"
 require "a third script is on the clipboard" clipboard_put "$E2E_ROOT/third.sh"
 require "switch back to the editor" activate "$ED"

@@ -1,29 +1,18 @@
-# shellcheck shell=bash disable=SC2034,SC2015,SC2317 # globals for the tests; A && B || C meant; helpers called by name
-# End-to-end harness: the real zaprun on a private Xvfb display, driven from the keyboard.
-#
-#   . "$(dirname "$0")/lib.sh"
-#   start_desktop; write_store NAME BODY...; start_zaprun
-#   require_within "icon embedded" "$E2E_DEADLINE" tray_icon_count_is 1
-#   open_tray_menu && menu_choose_by_keys 3
-#   finish
-#
-# Functions that start a process must run in the test's own shell, never inside $(...), so that
-# the test can reap and end them. Every wait polls a condition with a deadline. Output is TAP.
+# shellcheck shell=bash disable=SC2034,SC2015,SC2317,SC2155,SC2016 # globals for the tests; A && B || C meant; helpers called by name
+# End-to-end harness: the real zaprun on a private display, driven from the keyboard; output TAP.
+# Functions that start a process run in the test's own shell, never inside $(...), so that the
+# test can reap and end them. Every wait polls a condition with a deadline.
 
 set -u -o pipefail
 
-E2E_TEST_NAME=$(basename "${0%.sh}")
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 : "${E2E_DEADLINE:=20}" "${E2E_POLL:=0.05}" "${E2E_TEST_TIMEOUT:=150}"
 : "${ZAPRUN_BIN:=$E2E_DIR/../../build/zaprun}"
-E2E_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/zaprun-e2e-$E2E_TEST_NAME.XXXXXX") || exit 2
-E2E_LOGS=$E2E_ROOT/logs
+E2E_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/zaprun-e2e-$(basename "$0" .sh).XXXXXX") || exit 2
+E2E_LOGS=$E2E_ROOT/logs E2E_COUNT=0 E2E_FAILED=0 E2E_FINISHED=0 E2E_LAST_ICON_CLICK_MS=0 E2E_HOMES=0
+E2E_PIDS=() XVFB_PID='' ZAPRUN_PID='' ZAPRUN_LOG='' ZAPRUN_LAST_LOG='' E2E_STARTS=0 E2E_HAVE_WM=0
 mkdir -p "$E2E_LOGS"
-E2E_COUNT=0 E2E_FAILED=0 E2E_FINISHED=0 E2E_LAST_PID='' E2E_LAST_ICON_CLICK_MS=0 E2E_HOMES=0
-E2E_PIDS=()
-XVFB_PID='' ZAPRUN_PID='' ZAPRUN_LOG='' ZAPRUN_LAST_LOG='' E2E_STARTS=0 E2E_HAVE_WM=0
 
-# ---------------------------------------------------------------- results and waiting
 note() { printf '%s\n' "$@" | sed 's/^/# /'; }
 _result() { # STATUS DESC : one TAP line; returns STATUS
     echo "$([[ $1 == 0 ]] || echo "not ")ok $((E2E_COUNT += 1)) - $2"
@@ -43,7 +32,7 @@ require_within() { check_within "$@" || exit 1; }
 check_holds() { local d=$1 ms=$2; shift 2; holds_for "$ms" "$@"; _result $? "$d (for $ms ms)"; }
 finish() { E2E_FINISHED=1; exit "$((E2E_FAILED > 0))"; }
 not() { ! "$@"; }
-file_lines() { if [[ -f $1 ]]; then wc -l <"$1"; else echo 0; fi; }
+file_lines() { { wc -l <"$1"; } 2>/dev/null || echo 0; }
 file_line_count_is() { [[ $(file_lines "$1") -eq $2 ]]; }
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((10#$t / 1000)); }
 wait_for() { # SECONDS CMD... : polls CMD until it succeeds (0) or the deadline passes (1)
@@ -62,13 +51,11 @@ holds_for() { # MS CMD...
     return 1
 }
 
-# ---------------------------------------------------------------- processes
 alive() { [[ -n ${1:-} && -r /proc/$1/stat && $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) != [ZX] ]]; }
 gone() { ! alive "$1"; }
 _track() { E2E_LAST_PID=$1; E2E_PIDS+=("$1"); }
 spawn() { # NAME CMD... : CMD in the background, output to $E2E_LOGS/NAME.out/.err
-    local name=$1; shift
-    "$@" >>"$E2E_LOGS/$name.out" 2>>"$E2E_LOGS/$name.err" </dev/null &
+    "${@:2}" >>"$E2E_LOGS/$1.out" 2>>"$E2E_LOGS/$1.err" </dev/null &
     _track $!
 }
 # wait_exit PID [SECONDS] : waits for a child to end; EXIT_STATUS is its status, or "running".
@@ -79,10 +66,8 @@ wait_exit() {
     wait "$1" 2>/dev/null || EXIT_STATUS=$?
 }
 stop_process() { # PID : TERM, KILL after 5 s, reaped
-    [[ -n $1 ]] || return 0
     kill -TERM "$1" 2>/dev/null && ! wait_for 5 gone "$1" && kill -KILL "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
-    return 0
+    wait "$1" 2>/dev/null || true
 }
 stop_all() { # newest first: zaprun before its tray host, the X server last
     local i
@@ -90,7 +75,6 @@ stop_all() { # newest first: zaprun before its tray host, the X server last
     E2E_PIDS=() XVFB_PID='' ZAPRUN_PID='' E2E_HAVE_WM=0
 }
 
-# ---------------------------------------------------------------- private session
 fresh_home() { # a new private HOME and XDG folders, exported
     local base=$E2E_ROOT/session$((E2E_HOMES += 1))
     export HOME=$base/home XDG_RUNTIME_DIR=$base/runtime
@@ -109,18 +93,16 @@ export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8 TZ=UTC
 export LSAN_OPTIONS="suppressions=$E2E_DIR/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 fresh_home
 
-# ---------------------------------------------------------------- X server, window manager, tray
 start_xvfb() { # [WxHxD] : exports DISPLAY
     local f=$E2E_ROOT/displayfd.$RANDOM
-    : >"$f"
     Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" -nolisten tcp -noreset 3>"$f" \
         >>"$E2E_LOGS/xvfb.out" 2>>"$E2E_LOGS/xvfb.err" </dev/null &
+    _track $!
     XVFB_PID=$!
-    _track "$XVFB_PID"
     _numbered() { [[ $(wc -l <"$f") -ge 1 ]] || gone "$XVFB_PID"; }
     wait_for "$E2E_DEADLINE" _numbered && alive "$XVFB_PID" || fail "Xvfb did not start"
-    DISPLAY=:$(tr -dc 0-9 <"$f")
     export DISPLAY
+    DISPLAY=:$(tr -dc 0-9 <"$f")
 }
 _root_has() { xprop -root "$1" 2>/dev/null | grep -q '^[^:]*([A-Z_]*)'; }
 _wm_ready() { _root_has _NET_SUPPORTING_WM_CHECK && _root_has _NET_WORKAREA; }
@@ -135,7 +117,6 @@ start_trayer() {
 }
 start_desktop() { start_xvfb "$@"; start_openbox; start_trayer; }
 
-# ---------------------------------------------------------------- zaprun and its store
 store_file() { echo "$XDG_CONFIG_HOME/zaprun/defaults.json"; }
 json_string() { /usr/bin/python3 -c 'import json, sys; print(json.dumps(sys.argv[1], ensure_ascii=False), end="")' "$1"; }
 # write_store NAME BODY... : a store holding exactly these scripts, in this order.
@@ -171,13 +152,10 @@ zaprun_stderr_file() { echo "$E2E_LOGS/${1:-$ZAPRUN_LOG}.err"; }
 zaprun_stderr() { cat "$(zaprun_stderr_file "$@")" 2>/dev/null; }
 zaprun_stderr_lines() { file_lines "$(zaprun_stderr_file "$@")"; }
 
-# ---------------------------------------------------------------- windows (ids in decimal)
 # x_look CMD... : CMD again when a window went away during its walk of the tree (BadWindow).
 x_look() {
-    local try out
-    for try in 1 2 3 4 5; do
-        out=$("$@" 2>"$E2E_ROOT/x.err") && ! grep -q 'BadWindow\|Bad Window' "$E2E_ROOT/x.err" && break
-    done
+    local out
+    for _ in 1 2 3 4 5; do out=$("$@" 2>"$E2E_ROOT/x.err") && ! grep -q 'Bad.\?Window' "$E2E_ROOT/x.err" && break; done
     [[ -n $out ]] && echo "$out"
 }
 tray_panel() { x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}' | grep .; }
@@ -209,10 +187,7 @@ new_window() {
     done
     return 1
 }
-wait_new_window() { # as new_window; sets NEW_WINDOW
-    NEW_WINDOW=
-    wait_for "$E2E_DEADLINE" new_window "$@" && NEW_WINDOW=$(new_window "$@")
-}
+wait_new_window() { NEW_WINDOW=; wait_for "$E2E_DEADLINE" new_window "$@" && NEW_WINDOW=$(new_window "$@"); }
 # shown_windows : zaprun's visible windows that are neither popups nor its tray icon.
 shown_windows() {
     local w
@@ -226,9 +201,7 @@ activate() {
 click() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; }
 keys() { xdotool key --delay 40 "$@"; }
 type_text() { xdotool type --delay 20 -- "$1"; }
-park_pointer() { xdotool mousemove 0 599; }
 
-# ---------------------------------------------------------------- the tray menu and the alert
 # click_tray_icon : clicks the icon; clicks closer than ~400 ms would make a double-click.
 click_tray_icon() {
     local icon w h gap=$((E2E_LAST_ICON_CLICK_MS + 600 - $(now_ms)))
@@ -239,8 +212,7 @@ click_tray_icon() {
     E2E_LAST_ICON_CLICK_MS=$(now_ms)
 }
 open_tray_menu() { # sets MENU_WIN, the new popup (Qt makes a new X window for every popup)
-    local before
-    before=$(app_windows)
+    local before=$(app_windows)
     click_tray_icon && wait_new_window "$before" "$ZAPRUN_PID" popup && MENU_WIN=$NEW_WINDOW
 }
 # menu_choose_by_keys N : the Nth item of the open menu (the keyboard skips separators).
@@ -253,9 +225,8 @@ menu_choose_by_keys() {
 # choose N [dialog] : opens the tray menu and chooses its Nth item (1 Preferences, 2 Quit, 3 the
 # first script); with "dialog", waits for a new dialog and sets DIALOG_WIN.
 choose() {
-    local before
     open_tray_menu || return 1
-    before=$(app_windows)
+    local before=$(app_windows)
     menu_choose_by_keys "$1" || return 1
     [[ -z ${2-} ]] || { wait_new_window "$before" "$ZAPRUN_PID" dialog && DIALOG_WIN=$NEW_WINDOW; }
 }
@@ -275,8 +246,7 @@ clipboard_is() { [[ $(clipboard_read) == "$1" ]]; }
 clipboard_put() {
     spawn xclip xclip -selection clipboard -quiet -i "$1"
     XCLIP_PID=$E2E_LAST_PID
-    _clipboard_is() { clipboard_read | cmp -s - "$1"; }
-    wait_for "$E2E_DEADLINE" _clipboard_is "$1"
+    wait_for "$E2E_DEADLINE" eval 'clipboard_read | cmp -s - "$1"'
 }
 # shows_zr_icon PNG : the picture holds the icon's yellow letters (0xffd33d).
 shows_zr_icon() {
@@ -288,7 +258,6 @@ x_panel_shows_icon() {
         shows_zr_icon "$E2E_ROOT/panel.png"
 }
 
-# ---------------------------------------------------------------- D-Bus tray hosts and Wayland
 # Each test makes its own session bus; sni.py plays a host's part. A host that does not come up
 # fails the test.
 E2E_AS_USER=() PANEL_PID=''
@@ -359,7 +328,6 @@ wayland_panel_shows_icon() {
     as_user grim -g "0,0 800x40" "$HOME/panel.png" 2>/dev/null && shows_zr_icon "$HOME/panel.png"
 }
 
-# ---------------------------------------------------------------- the end of every test
 _e2e_exit() {
     local rc=$? f
     trap - EXIT INT TERM
