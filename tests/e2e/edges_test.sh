@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2016 # scripts and conditions in single quotes expand later
+# shellcheck disable=SC2016,SC2317,SC2119 # single-quoted scripts and conditions expand later, by name
 # zaprun at its edges, where only the whole program shows what happens: a first run under a
 # careless umask, script files and the single-instance socket kept from other users, a script
 # reading the clipboard that zaprun owns, the store edited by another program, a script killed

@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2016 # scripts and conditions in single quotes expand later
+# shellcheck disable=SC2016,SC2317,SC2119 # single-quoted scripts and conditions expand later, by name
 # The editor from the keyboard (tab order: name field, Add, Delete, table, Preview). A script
 # is copied, added, run, previewed, copied back and deleted; the window closed, brought back and
 # reached from another application takes the clipboard's new text each time.

@@ -1,12 +1,14 @@
 #!/bin/bash
-# shellcheck disable=SC2016 # scripts and conditions in single quotes expand later
+# shellcheck disable=SC2016,SC2317,SC2119 # single-quoted scripts and conditions expand later, by name
 # Scripts cannot hurt ZapRun, and nothing runs or opens that the user did not ask for.
 # Arguments name the phases to run.
 . "$(dirname "$0")/lib.sh"
 
-# zaprun in a session of its own, as a desktop starts it: a script that signals its group must
-# not reach this test.
-start_zaprun_alone() { ZAPRUN_PID=''; ZAPRUN_BIN=$(command -v setsid) start_zaprun "$ZAPRUN_BIN" "$@"; }
+# start_zaprun_via CMD ARGS... : a new zaprun started as CMD ARGS... ZAPRUN_BIN.
+start_zaprun_via() { local real=$ZAPRUN_BIN ZAPRUN_BIN=$1; ZAPRUN_PID=''; start_zaprun "${@:2}" "$real"; }
+# In a session of its own, as a desktop starts it: a script that signals its group must not
+# reach this test.
+start_zaprun_alone() { start_zaprun_via "$(command -v setsid)"; }
 ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
 # icon_lit : the running state, seen on the icon: its square's fill above the letters is light.
 icon_lit() {
@@ -61,7 +63,7 @@ phase_ended_from_outside() {
         kill -"$sig" "$ZAPRUN_PID"
         wait_exit "$ZAPRUN_PID"
         check_eq "  SIG$sig ends zaprun with status 0" 0 "$EXIT_STATUS"
-        check_eq "  leaving no script file and no socket" "0 0" "$(ls -A "$TMPDIR" | wc -l) $(socket_count)"
+        check_eq "  leaving no script file and no socket" "0 0" "$(find "$TMPDIR" -mindepth 1 | grep -c .) $(socket_count)"
         check_within "  the script's own process is ended" "$E2E_DEADLINE" gone "$own"
         check "  what it started in the background runs on" alive "$bg"
         kill "$bg" "$own" 2>/dev/null
@@ -72,8 +74,7 @@ phase_ended_from_outside() {
     export TMPDIR=$HOME/tmp
     mkdir -p "$TMPDIR"
     write_store big "echo ran >\"\$HOME/cut.log\"$(printf '\n: padding the shell reads and ignores %.0s' {1..2500})"
-    ZAPRUN_PID=''
-    ZAPRUN_BIN=/bin/bash start_zaprun -c 'ulimit -f 64 && exec "$0"' "$ZAPRUN_BIN"
+    start_zaprun_via /bin/bash -c 'ulimit -f 64 && exec "$0"'
     require_within "the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
     require "choosing the script brings the Error! dialog" choose 3 dialog
     alert_copy "$DIALOG_WIN"

@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2016 # scripts and conditions in single quotes expand later
+# shellcheck disable=SC2016,SC2317,SC2119 # single-quoted scripts and conditions expand later, by name
 # The tray agent as a user drives it: no display, the usual session, a tray host that comes late.
 . "$(dirname "$0")/lib.sh"
 

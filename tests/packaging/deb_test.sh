@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2016 # scripts and conditions in single quotes expand later
+# shellcheck disable=SC2016,SC2317,SC2119 # single-quoted scripts and conditions expand later, by name
 # The Debian package: CPack builds it, it declares what it needs, it unpacks under /usr only,
 # and the unpacked zaprun shows its tray icon. Usage: deb_test.sh BUILD_DIR APP_ID VERSION
 build=$1 app_id=$2 version=$3

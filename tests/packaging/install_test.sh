@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2016 # scripts and conditions in single quotes expand later
+# shellcheck disable=SC2016,SC2317,SC2119 # single-quoted scripts and conditions expand later, by name
 # `cmake --install` into scratch prefixes: every file lands under the prefix, the entries and the
 # metainfo pass their validators, the icons are in the hicolor theme at the sizes they claim.
 # Usage: install_test.sh BUILD_DIR APP_ID
