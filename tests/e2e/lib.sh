@@ -246,8 +246,9 @@ clipboard_is() { [[ $(clipboard_read) == "$1" ]]; }
 clipboard_put() {
     spawn xclip xclip -selection clipboard -quiet -i "$1"
     XCLIP_PID=$E2E_LAST_PID
-    wait_for "$E2E_DEADLINE" eval 'clipboard_read | cmp -s - "$1"'
+    wait_for "$E2E_DEADLINE" clipboard_has_file "$1"
 }
+clipboard_has_file() { clipboard_read | cmp -s - "$1"; }
 # shows_zr_icon PNG : the picture holds the icon's yellow letters (0xffd33d).
 shows_zr_icon() {
     [[ $(/usr/bin/convert "$1" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
