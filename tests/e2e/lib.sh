@@ -158,7 +158,10 @@ x_look() {
     for _ in 1 2 3 4 5; do out=$("$@" 2>"$E2E_ROOT/x.err") && ! grep -q 'Bad.\?Window' "$E2E_ROOT/x.err" && break; done
     [[ -n $out ]] && echo "$out"
 }
-tray_panel() { x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}' | grep .; }
+tray_panel() { # in decimal, as xdotool prints windows
+    local id=$(x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
+    [[ -n $id ]] && printf '%d\n' "$id"
+}
 tray_icons() { # zaprun's mapped icons inside trayer's panel
     local id
     for id in $(x_look xwininfo -tree -id "$(tray_panel)" | awk '/\("zaprun" / {print $1}'); do
