@@ -2,10 +2,13 @@
 
 #include "packaging/appid.h"
 
+#include <QHash>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+
+#include <memory>
 
 namespace {
 
@@ -59,13 +62,14 @@ void drawSquare(QPainter &painter, const QRect &area, const Colours &colours)
     painter.drawPath(letters());
 }
 
-// Draws each size when it is first asked for: the tray wants one or two, and drawing every
-// size at start-up is wasted time.
+// Draws each size when it is first asked for, once: every window that takes the application's
+// icon asks for all sizes again, and antialiased strokes are the costliest part of start-up.
 class SquareIconEngine : public QIconEngine {
 public:
     SquareIconEngine(const Colours &colours, bool themed)
         : colours_(colours)
         , themed_(themed)
+        , drawn_(std::make_shared<QHash<int, QPixmap>>())
     {}
 
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
@@ -75,17 +79,18 @@ public:
 
     QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
     {
-        QPixmap pixmap(size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        paint(&painter, pixmap.rect(), mode, state);
-        return pixmap;
+        if (size.width() != size.height())
+            return draw(size, mode, state);
+        QPixmap &drawn = (*drawn_)[size.width()];
+        if (drawn.isNull())
+            drawn = draw(size, mode, state);
+        return drawn;
     }
 
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
     {
         QList<QSize> sizes;
-        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        for (int size : {16, 22, 24, 32, 48, 64, 128})
             sizes << QSize(size, size);
         return sizes;
     }
@@ -105,11 +110,22 @@ public:
         return name_;
     }
 
-    QIconEngine *clone() const override { return new SquareIconEngine(colours_, themed_); }
+    QIconEngine *clone() const override { return new SquareIconEngine(*this); }
 
 private:
+    QPixmap draw(const QSize &size, QIcon::Mode mode, QIcon::State state)
+    {
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paint(&painter, pixmap.rect(), mode, state);
+        return pixmap;
+    }
+
     Colours colours_;
     bool themed_;
+    std::shared_ptr<QHash<int, QPixmap>> drawn_; // shared with clones
+
     QString name_;
     bool nameLookedUp_ = false;
 };
