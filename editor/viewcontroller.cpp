@@ -157,8 +157,7 @@ void ViewController::del()
             if (i < tableViewDat.size())
                 tableViewDat.removeAt(i);
         }
-        defaults_.setStringArray(all_scripts_name, names);
-        defaults_.setStringArray(all_scripts, bodies);
+        defaults_.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
     }
     if (nameFld)
         nameFld->clear();
@@ -195,9 +194,8 @@ void ViewController::setName()
     // keeps the original file aside).
     bodies.resize(names.size());
     names.append(name);
-    defaults_.setStringArray(all_scripts_name, names);
     bodies.append(clipbStr);
-    defaults_.setStringArray(all_scripts, bodies);
+    defaults_.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
     if (model_)
         model_->beginAppend();
     tableViewDat.append(name);
