@@ -19,15 +19,13 @@ constexpr int kSettleMs = 150;
 
 // QSaveFile::commit() renames its file into place even when the final flush failed, and a short
 // write (a full disk, a file size limit) reports no error: either would replace the store with
-// a truncated file. So every byte must be written and flushed before the commit.
+// a truncated file. So every byte must be written and flushed before the commit. The pieces
+// are joined once and written unbuffered: one copy of the file's bytes, one system call.
 bool writeWhole(QSaveFile &file, const QByteArrayList &pieces)
 {
     errno = 0;
-    for (const QByteArray &piece : pieces) {
-        if (file.write(piece) != piece.size())
-            return false;
-    }
-    return file.flush();
+    const QByteArray bytes = pieces.join();
+    return file.write(bytes) == bytes.size() && file.flush();
 }
 
 } // namespace
@@ -187,7 +185,8 @@ StoreFile::Outcome StoreFile::write(const QByteArrayList &pieces)
     storefiles::tightenFolder(folder); // it may have been opened since the start
     if (!storefiles::ensureDirectory(folder))
         return {Status::Failed, QStringLiteral("cannot create the folder %1").arg(folder)};
-    if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0)
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        ::fchmod(file.handle(), 0600) != 0)
         return {Status::Failed, file.errorString()};
     if (!writeWhole(file, pieces)) // Qt's message is often "Unknown error"
         return {Status::Failed,
