@@ -175,7 +175,8 @@ void Defaults::store(const QStringList &keys, const std::function<void()> &apply
         failing_ = false;
     else if (!std::exchange(failing_, true))
         emit saveFailed(file_.path(), outcome.reason);
-    emit didChange();
+    for (qsizetype i = 0; i < keys.size(); ++i) // a change per key, as if each were set alone
+        emit didChange();
 }
 
 void Defaults::insert(const QString &key, const QJsonValue &value)

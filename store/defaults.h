@@ -34,8 +34,9 @@ public:
     qint64 integerForKey(const QString &key) const;
 
     void setStringArray(const QString &key, const QStringList &value);
-    // Several arrays in one write, and one change for the observers: they never see some of
-    // them changed without the others, nor does a reader of the file.
+    // Several arrays in one write, then the change signal once per array, as if each had been
+    // set alone; but neither the observers nor a reader of the file ever see some of them changed
+    // without the others.
     void setStringArrays(const QList<std::pair<QString, QStringList>> &values);
     void setBool(const QString &key, bool value);
     void setInteger(const QString &key, qint64 value);

