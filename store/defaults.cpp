@@ -214,7 +214,11 @@ void Defaults::adopt(const StoreFile::Contents &contents)
     fragments_.clear();
     for (auto it = contents.object.constBegin(); it != contents.object.constEnd(); ++it) {
         if (isStringArray(it.value())) {
-            const QStringList list = it.value().toVariant().toStringList();
+            const QJsonArray array = it.value().toArray();
+            QStringList list;
+            list.reserve(array.size());
+            for (const QJsonValue &element : array)
+                list.append(element.toString());
             arrays_.insert(it.key(), Strings{list, QByteArrayList(list.size())});
         } else {
             values_.insert(it.key(), it.value());
