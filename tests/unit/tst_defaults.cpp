@@ -45,8 +45,8 @@ private slots:
     // included; observers hear of each key set, never see half a change, and may write again.
     void valuesSurviveAndObserversSeeEachChangeWhole()
     {
-        QStringList names{"a", "", "tab\t\"q\" \\ \x01"};
-        QStringList bodies{"echo \"ü\"\n", QString(QChar(0)) + "\U0001F600", "x"};
+        QStringList names{"a", "b", "", "tab\t\"q\" \\ \x01"};
+        QStringList bodies{"echo \"ü\"\n", "B", QString(QChar(0)) + "\U0001F600", "x"};
         {
             Defaults first(path());
             QVERIFY(!first.contains(all_scripts_name));
@@ -70,7 +70,7 @@ private slots:
             first.setInteger(sel_script, -7);
             first.setBool(show_main, true);
             QCOMPARE(seen,
-                     QStringList({"3/3:0", "3/3:0", "3/3:0", "3/3:0", "3/3:0", "3/3:1", "3/3:0"}));
+                     QStringList({"4/4:0", "4/4:0", "4/4:0", "4/4:0", "4/4:0", "4/4:1", "4/4:0"}));
         }
         const QByteArray written = readAll(path());
         QCOMPARE(written, QJsonDocument::fromJson(written).toJson(QJsonDocument::Indented));
