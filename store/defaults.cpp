@@ -51,11 +51,68 @@ QByteArray memberText(const QString &key, const QJsonValue &value)
     return alone.mid(2, alone.size() - 5);
 }
 
-// One element of an array as Qt writes it indented inside the object.
+// How many bytes a character takes in JSON text as Qt writes it; 0 for a surrogate.
+qsizetype escapedSize(char16_t c)
+{
+    if (c >= 0x20 && c < 0x80)
+        return c == u'"' || c == u'\\' ? 2 : 1;
+    if (c < 0x20)
+        return c >= 0x08 && c <= 0x0d && c != 0x0b ? 2 : 6; // \b \t \n \f \r, or \u00XX
+    if (QChar::isSurrogate(c))
+        return 0;
+    return c < 0x800 ? 2 : 3;
+}
+
+char *appendEscaped(char16_t c, char *out)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr char kShort[] = "btnvfr"; // for \b to \r, \v excepted
+    if (c >= 0x20 && c < 0x80) {
+        if (c == u'"' || c == u'\\')
+            *out++ = '\\';
+        *out++ = char(c);
+    } else if (c < 0x20) {
+        *out++ = '\\';
+        if (c >= 0x08 && c <= 0x0d && c != 0x0b) {
+            *out++ = kShort[c - 0x08];
+        } else {
+            out = std::copy_n("u00", 3, out);
+            *out++ = kHex[c >> 4];
+            *out++ = kHex[c & 0xf];
+        }
+    } else if (c < 0x800) {
+        *out++ = char(0xc0 | c >> 6);
+        *out++ = char(0x80 | (c & 0x3f));
+    } else {
+        *out++ = char(0xe0 | c >> 12);
+        *out++ = char(0x80 | (c >> 6 & 0x3f));
+        *out++ = char(0x80 | (c & 0x3f));
+    }
+    return out;
+}
+
+// One element of an array as Qt writes it indented inside the object, made in one buffer of
+// its final size: a body runs to tens of megabytes. Qt writes a text with surrogates, which it
+// escapes when they do not pair.
 QByteArray elementText(const QString &element)
 {
-    const QByteArray alone = QJsonDocument(QJsonArray{element}).toJson(QJsonDocument::Compact);
-    return QByteArray(8, ' ') + alone.mid(1, alone.size() - 2);
+    qsizetype size = 8 + 2;
+    for (const QChar c : element) {
+        const qsizetype n = escapedSize(c.unicode());
+        if (n == 0) {
+            const QByteArray alone =
+                QJsonDocument(QJsonArray{element}).toJson(QJsonDocument::Compact);
+            return QByteArray(8, ' ') + alone.mid(1, alone.size() - 2);
+        }
+        size += n;
+    }
+    QByteArray text(size, Qt::Uninitialized);
+    char *out = std::fill_n(text.data(), 8, ' ');
+    *out++ = '"';
+    for (const QChar c : element)
+        out = appendEscaped(c.unicode(), out);
+    *out = '"';
+    return text;
 }
 
 bool sameData(const QString &a, const QString &b)

@@ -46,7 +46,9 @@ private slots:
     void valuesSurviveAndObserversSeeEachChangeWhole()
     {
         QStringList names{"a", "b", "", "tab\t\"q\" \\ \x01"};
-        QStringList bodies{"echo \"ü\"\n", "B", QString(QChar(0)) + "\U0001F600", "x"};
+        QStringList bodies{"echo \"ü\"\n", "B", QString(QChar(0)) + "\U0001F600", "\uFFFE\uFFFF"};
+        for (char16_t c = 0; c < 0x900; ++c) // every escape and every length of UTF-8
+            bodies.last() += QChar(c);
         {
             Defaults first(path());
             QVERIFY(!first.contains(all_scripts_name));
