@@ -49,7 +49,7 @@ void AppDelegate::applicationDidFinishLaunching()
     connect(&statusItem_, &StatusItem::activated, this, &AppDelegate::statusItemActivated);
     statusItem_.show();
     connect(&defaults_, &Defaults::didChange, this, &AppDelegate::defaultsChanged);
-    // Queued: the alert waits until the change that failed, both of its writes, is over.
+    // Queued: the alert waits until the change that failed is over and every observer has run.
     connect(&defaults_, &Defaults::saveFailed, this, &AppDelegate::defaultsFailedToSave,
             Qt::QueuedConnection);
 }

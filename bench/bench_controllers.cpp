@@ -62,7 +62,7 @@ struct Application {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // Adds a script under `name`: two writes (names, then bodies); menu and table follow.
+    // Adds a script under `name`: one write of names and bodies; menu and table follow.
     double add(const QString &name)
     {
         const auto start = Clock::now();

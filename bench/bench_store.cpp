@@ -3,7 +3,7 @@
 
 namespace {
 
-// One whole-array write, as add and delete each make twice.
+// One whole-array write of the bodies, their texts kept from the write before.
 void storeWrite(benchmark::State &state)
 {
     StoredLibrary library(state.range(0));

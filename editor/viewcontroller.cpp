@@ -172,8 +172,7 @@ void ViewController::del()
             if (i < tableViewDat_.size())
                 tableViewDat_.removeAt(i);
         }
-        defaults_.setStringArray(all_scripts_name, names);
-        defaults_.setStringArray(all_scripts, bodies);
+        defaults_.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
     }
     if (nameFld_)
         nameFld_->clear();
@@ -210,9 +209,8 @@ void ViewController::setName()
     // keeps the original file aside).
     bodies.resize(names.size());
     names.append(name);
-    defaults_.setStringArray(all_scripts_name, names);
     bodies.append(clipbStr_);
-    defaults_.setStringArray(all_scripts, bodies);
+    defaults_.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
     if (model_)
         model_->beginAppend();
     tableViewDat_.append(name);

@@ -2,27 +2,16 @@
 
 #include "store/keys.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <limits>
-#include <sys/stat.h>
 #include <utility>
-
-using storefiles::complain;
 
 namespace {
 
-// Outside writers often write in steps; a change is read once it has been quiet this long.
-constexpr int kSettleMs = 150;
 // A write that another program keeps overtaking gives up after this many tries.
 constexpr int kWriteAttempts = 3;
 
@@ -54,41 +43,92 @@ QString asText(const QJsonValue &value)
     }
 }
 
-// QSaveFile::commit() renames its file into place even when the final flush failed, and a short
-// write (a full disk, a file size limit) reports no error: either would replace the store with
-// a truncated file. So every byte must be written and flushed before the commit.
-bool writeWhole(QSaveFile &file, const QByteArray &bytes)
+// A key and its value as Qt writes them indented inside the object, without "{\n" and "\n}\n".
+QByteArray memberText(const QString &key, const QJsonValue &value)
 {
-    errno = 0;
-    return file.write(bytes) == bytes.size() && file.flush();
+    const QByteArray alone =
+        QJsonDocument(QJsonObject{{key, value}}).toJson(QJsonDocument::Indented);
+    return alone.mid(2, alone.size() - 5);
 }
 
-// Names and bodies pair up: arrays of one length, or neither there.
-bool libraryIsPaired(const QJsonObject &values)
+// How many bytes a character takes in JSON text as Qt writes it; 0 for a surrogate.
+qsizetype escapedSize(char16_t c)
 {
-    return values.value(all_scripts_name).toArray().size() ==
-           values.value(all_scripts).toArray().size();
+    if (c >= 0x20 && c < 0x80)
+        return c == u'"' || c == u'\\' ? 2 : 1;
+    if (c < 0x20)
+        return c >= 0x08 && c <= 0x0d && c != 0x0b ? 2 : 6; // \b \t \n \f \r, or \u00XX
+    if (QChar::isSurrogate(c))
+        return 0;
+    return c < 0x800 ? 2 : 3;
+}
+
+char *appendEscaped(char16_t c, char *out)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr char kShort[] = "btnvfr"; // for \b to \r, \v excepted
+    if (c >= 0x20 && c < 0x80) {
+        if (c == u'"' || c == u'\\')
+            *out++ = '\\';
+        *out++ = char(c);
+    } else if (c < 0x20) {
+        *out++ = '\\';
+        if (c >= 0x08 && c <= 0x0d && c != 0x0b) {
+            *out++ = kShort[c - 0x08];
+        } else {
+            out = std::copy_n("u00", 3, out);
+            *out++ = kHex[c >> 4];
+            *out++ = kHex[c & 0xf];
+        }
+    } else if (c < 0x800) {
+        *out++ = char(0xc0 | c >> 6);
+        *out++ = char(0x80 | (c & 0x3f));
+    } else {
+        *out++ = char(0xe0 | c >> 12);
+        *out++ = char(0x80 | (c >> 6 & 0x3f));
+        *out++ = char(0x80 | (c & 0x3f));
+    }
+    return out;
+}
+
+// One element of an array as Qt writes it indented inside the object, made in one buffer of
+// its final size: a body runs to tens of megabytes. Qt writes a text with surrogates, which it
+// escapes when they do not pair.
+QByteArray elementText(const QString &element)
+{
+    qsizetype size = 8 + 2;
+    for (const QChar c : element) {
+        const qsizetype n = escapedSize(c.unicode());
+        if (n == 0) {
+            const QByteArray alone =
+                QJsonDocument(QJsonArray{element}).toJson(QJsonDocument::Compact);
+            return QByteArray(8, ' ') + alone.mid(1, alone.size() - 2);
+        }
+        size += n;
+    }
+    QByteArray text(size, Qt::Uninitialized);
+    char *out = std::fill_n(text.data(), 8, ' ');
+    *out++ = '"';
+    for (const QChar c : element)
+        out = appendEscaped(c.unicode(), out);
+    *out = '"';
+    return text;
+}
+
+bool sameData(const QString &a, const QString &b)
+{
+    return a.constData() == b.constData() && a.size() == b.size();
 }
 
 } // namespace
 
 Defaults::Defaults(const QString &filePath, QObject *parent)
     : QObject(parent)
-    , path_(filePath)
+    , file_(filePath)
 {
-    storefiles::tightenFolder(QFileInfo(path_).absolutePath());
-    failureNoted_ = storefiles::notedFailure(path_).has_value();
-    load();
-    // Changes can only be followed from an event loop.
-    if (!QCoreApplication::instance())
-        return;
-    watcher_ = new QFileSystemWatcher(this);
-    settle_.setSingleShot(true);
-    settle_.setInterval(kSettleMs);
-    connect(watcher_, &QFileSystemWatcher::fileChanged, &settle_, qOverload<>(&QTimer::start));
-    connect(watcher_, &QFileSystemWatcher::directoryChanged, &settle_, qOverload<>(&QTimer::start));
-    connect(&settle_, &QTimer::timeout, this, &Defaults::followOutsideChange);
-    watch();
+    if (const std::optional<StoreFile::Contents> contents = file_.load())
+        adopt(*contents);
+    connect(&file_, &StoreFile::changedOutside, this, &Defaults::followOutsideChange);
 }
 
 QString Defaults::standardFilePath()
@@ -101,11 +141,14 @@ QString Defaults::standardFilePath()
 
 bool Defaults::contains(const QString &key) const
 {
-    return values_.contains(key);
+    return arrays_.contains(key) || values_.contains(key);
 }
 
 std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const
 {
+    const auto found = arrays_.constFind(key);
+    if (found != arrays_.constEnd())
+        return found->list;
     const QJsonValue value = values_.value(key);
     if (!value.isArray())
         return std::nullopt;
@@ -148,346 +191,185 @@ qint64 Defaults::integerForKey(const QString &key) const
 
 void Defaults::setStringArray(const QString &key, const QStringList &value)
 {
-    store(key, QJsonArray::fromStringList(value));
+    setStringArrays({{key, value}});
+}
+
+void Defaults::setStringArrays(const QList<std::pair<QString, QStringList>> &values)
+{
+    QStringList keys;
+    for (const auto &[key, value] : values)
+        keys.append(key);
+    store(keys, [&] {
+        for (const auto &[key, value] : values)
+            insert(key, value);
+    });
 }
 
 void Defaults::setBool(const QString &key, bool value)
 {
-    store(key, value);
+    store({key}, [&] { insert(key, QJsonValue(value)); });
 }
 
 void Defaults::setInteger(const QString &key, qint64 value)
 {
-    store(key, value);
+    store({key}, [&] { insert(key, QJsonValue(value)); });
 }
 
-void Defaults::store(const QString &key, const QJsonValue &value)
+// The values go on top of the file as it stands, and the whole file is written once.
+void Defaults::store(const QStringList &keys, const std::function<void()> &apply)
 {
-    QString reason;
-    Saved saved = Saved::Overtaken;
-    for (int attempt = 0; attempt < kWriteAttempts && saved == Saved::Overtaken; ++attempt) {
-        const bool mayWrite = keepWhatAWriteWouldReplace(key, reason);
-        values_.insert(key, value);
-        fragments_.remove(key);
-        saved = mayWrite ? save(reason) : Saved::Failed;
+    StoreFile::Outcome outcome{StoreFile::Status::Overtaken, {}};
+    for (int attempt = 0;
+         attempt < kWriteAttempts && outcome.status == StoreFile::Status::Overtaken; ++attempt) {
+        StoreFile::Outcome ready = followBeforeWriting(keys);
+        if (ready.saved())
+            ready = file_.prepareToWrite();
+        apply();
+        outcome = ready.saved() ? file_.write(serialized()) : ready;
     }
-    if (saved == Saved::Overtaken)
-        reason = QStringLiteral("other programs kept changing it while ZapRun wrote it");
-    if (saved == Saved::Yes)
-        succeeded();
-    else
-        reportFailure(reason);
-    emit didChange();
+    file_.record(outcome);
+    if (outcome.saved())
+        failing_ = false;
+    else if (!std::exchange(failing_, true))
+        emit saveFailed(file_.path(), outcome.reason);
+    for (qsizetype i = 0; i < keys.size(); ++i) // a change per key, as if each were set alone
+        emit didChange();
 }
 
-void Defaults::load()
+void Defaults::insert(const QString &key, const QJsonValue &value)
 {
-    const storefiles::Version version = storefiles::read(path_);
-    known_ = version.identity;
-    if (!known_.exists())
-        return; // first run, or a link whose target is still to be written
-    QString problem = version.problem;
-    if (!problem.isEmpty())
-        damage_ = Damage{known_, QStringLiteral("unreadable"),
-                         QStringLiteral("cannot read %1 (%2)").arg(path_, problem)};
-    else if (!adopt(version.bytes, &problem))
-        damage_ =
-            Damage{known_, QStringLiteral("corrupt"),
-                   QStringLiteral("%1 is not a valid settings file (%2)").arg(path_, problem)};
-    if (damage_)
-        setAside(QStringLiteral("ZapRun starts with an empty library"));
-    else
-        undoInterruptedChange();
+    arrays_.remove(key);
+    values_.insert(key, value);
+    fragments_.remove(key);
 }
 
-// Bytes that are not UTF-8 are read as U+FFFD: one stray byte costs one character, not the
-// library. The file itself is kept aside before the first write over it.
-bool Defaults::adopt(const QByteArray &bytes, QString *problem)
+// Elements shared with the array stored before keep their text: an add appends, a delete
+// shifts the later ones by one place.
+void Defaults::insert(const QString &key, const QStringList &value)
 {
-    const QByteArray text = bytes.isValidUtf8() ? bytes : QString::fromUtf8(bytes).toUtf8();
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        *problem = document.isNull() ? error.errorString() : QStringLiteral("not a JSON object");
-        return false;
+    values_.remove(key);
+    const Strings before = arrays_.value(key);
+    Strings strings{value, QByteArrayList(value.size())};
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        for (const qsizetype j : {i, i + 1, i - 1}) {
+            if (j >= 0 && j < before.texts.size() && sameData(before.list[j], value[i])) {
+                strings.texts[i] = before.texts[j];
+                break;
+            }
+        }
     }
-    values_ = document.object();
+    arrays_.insert(key, strings);
+}
+
+// A file that a rewrite would change beyond the written keys (mistyped values, missing or
+// unpaired names or bodies, unknown keys, bytes that are not UTF-8) is copied aside before
+// ZapRun first writes over it. A file exactly as ZapRun writes it was copied already.
+void Defaults::adopt(const StoreFile::Contents &contents)
+{
+    values_ = QJsonObject();
+    arrays_.clear();
     fragments_.clear();
-    copyBeforeFirstWrite_ = needsCopyBeforeFirstWrite(bytes);
-    fileIsPaired_ = libraryIsPaired(values_);
-    return true;
+    for (auto it = contents.object.constBegin(); it != contents.object.constEnd(); ++it) {
+        if (isStringArray(it.value())) {
+            const QJsonArray array = it.value().toArray();
+            QStringList list;
+            list.reserve(array.size());
+            for (const QJsonValue &element : array)
+                list.append(element.toString());
+            arrays_.insert(it.key(), Strings{list, QByteArrayList(list.size())});
+        } else {
+            values_.insert(it.key(), it.value());
+        }
+    }
+    const bool asWritten = contents.bytes.isValidUtf8() && isUsableAsItStands();
+    file_.keepOriginalBeforeWriting(!asWritten && contents.bytes != serialized().join());
 }
 
-// What cannot be read is never written over: it goes aside whole.
-bool Defaults::setAside(const QString &outcome)
+// A version changed outside is read first. When it changed the library while this write
+// changes it too, this change was made without it: that version is kept aside.
+StoreFile::Outcome Defaults::followBeforeWriting(const QStringList &keys)
 {
-    const QString aside = storefiles::moveAside(path_, damage_->why);
-    if (aside.isEmpty()) {
-        complain(QStringLiteral("%1 and it cannot be moved aside; changes will not be saved")
-                     .arg(damage_->problem));
-        return false;
-    }
-    complain(QStringLiteral("%1; it was moved to %2 and %3").arg(damage_->problem, aside, outcome));
-    damage_.reset();
-    known_ = storefiles::identify(path_);
-    return true;
-}
-
-// Reads the file again when it is not the version last read or written. Returns the bytes when
-// they replaced the values in memory; a version that cannot be read leaves them as they are.
-std::optional<QByteArray> Defaults::reloadIfChanged()
-{
-    const storefiles::Identity now = storefiles::identify(path_);
-    if (now == known_ || (damage_ && damage_->identity == now))
-        return std::nullopt;
-    storefiles::Version version = now.exists() ? storefiles::read(path_) : storefiles::Version{};
-    if (!version.identity.exists()) {
-        // Deleted: what was read last is written again at the next change.
-        known_ = version.identity;
-        copyBeforeFirstWrite_ = false;
-        return std::nullopt;
-    }
-    QString problem = version.problem;
-    if (problem.isEmpty() && adopt(version.bytes, &problem)) {
-        known_ = version.identity;
-        damage_.reset();
-        return std::move(version.bytes);
-    }
-    damage_ =
-        Damage{version.identity,
-               version.problem.isEmpty() ? QStringLiteral("corrupt") : QStringLiteral("unreadable"),
-               QStringLiteral("%1 was changed by another program and cannot be read (%2)")
-                   .arg(path_, problem)};
-    complain(QStringLiteral("%1; ZapRun keeps the library it read before and moves the file "
-                            "aside before it next saves")
-                 .arg(damage_->problem));
-    return std::nullopt;
-}
-
-// Before a write: a version that ZapRun has not read is read first, one that cannot be read goes
-// aside, and a file that the write would change beyond its key is copied aside once.
-bool Defaults::keepWhatAWriteWouldReplace(const QString &key, QString &reason)
-{
-    if (!followBeforeWriting(key, reason))
-        return false;
-    if (damage_ && storefiles::identify(path_) == damage_->identity &&
-        !setAside(QStringLiteral("ZapRun saves the library it read before in its place"))) {
-        reason = QStringLiteral("it cannot be read and cannot be moved aside");
-        return false;
-    }
-    if (copyBeforeFirstWrite_ && !keepCopyOfOriginal()) {
-        reason = QStringLiteral("no copy of its entries that ZapRun cannot use could be kept");
-        return false;
-    }
-    return true;
-}
-
-// The key goes on top of a version changed outside. When that version changed the library
-// while ZapRun was changing it too, ZapRun's change was made without it: it is kept aside.
-bool Defaults::followBeforeWriting(const QString &key, QString &reason)
-{
-    const QJsonValue names = values_.value(all_scripts_name);
-    const QJsonValue bodies = values_.value(all_scripts);
-    const std::optional<QByteArray> outside = reloadIfChanged();
-    if (!outside || (key != all_scripts_name && key != all_scripts) ||
-        (values_.value(all_scripts_name) == names && values_.value(all_scripts) == bodies))
-        return true;
-    const QString aside = storefiles::keepAside(path_, QStringLiteral("conflict"), *outside);
-    if (aside.isEmpty()) {
-        reason = QStringLiteral("another program changed it and no copy of its version could "
-                                "be kept");
-        return false;
-    }
-    copyBeforeFirstWrite_ = false;
-    complain(QStringLiteral("another program changed the script library in %1 while ZapRun was "
-                            "changing it; its version was kept at %2")
-                 .arg(path_, aside));
-    return true;
+    const QMap<QString, Strings> arrays = arrays_;
+    const QJsonObject values = values_;
+    const std::optional<StoreFile::Contents> outside = file_.reloadIfChanged();
+    if (!outside)
+        return {};
+    adopt(*outside);
+    const auto unchanged = [&](const QString &key) {
+        return arrays_.value(key).list == arrays.value(key).list &&
+               arrays_.contains(key) == arrays.contains(key) &&
+               values_.value(key) == values.value(key);
+    };
+    const bool library = keys.contains(all_scripts_name) || keys.contains(all_scripts);
+    if (!library || (unchanged(all_scripts_name) && unchanged(all_scripts)))
+        return {};
+    return file_.keepConflict(outside->bytes);
 }
 
 void Defaults::followOutsideChange()
 {
-    const bool changed = reloadIfChanged().has_value();
-    watch();
-    if (changed)
+    if (const std::optional<StoreFile::Contents> contents = file_.reloadIfChanged()) {
+        adopt(*contents);
         emit didChange();
-}
-
-// A watch follows one version of the file: once it was replaced, the new one is watched. The
-// folder's watch sees files renamed into place.
-void Defaults::watch()
-{
-    if (!watcher_ || watched_ == known_)
-        return;
-    watched_ = known_;
-    const QString folder = QFileInfo(path_).absolutePath();
-    if (!watcher_->directories().contains(folder) && QFileInfo(folder).isDir())
-        watcher_->addPath(folder);
-    if (watcher_->files().contains(path_) || watcher_->directories().contains(path_))
-        watcher_->removePath(path_);
-    if (known_.exists())
-        watcher_->addPath(path_);
-}
-
-// Adding and deleting write the names, then the bodies. A write that failed or was cut short
-// between the two leaves names that no longer pair with the bodies, and every later script
-// would run another's text. The last paired file, kept beside the store, tells which names
-// belong to these bodies.
-void Defaults::undoInterruptedChange()
-{
-    QFile file(storefiles::previousPath(path_));
-    if (libraryIsPaired(values_) || !file.open(QIODevice::ReadOnly))
-        return;
-    const QJsonObject previous = QJsonDocument::fromJson(file.readAll()).object();
-    const qsizetype names = values_.value(all_scripts_name).toArray().size();
-    const qsizetype earlier = previous.value(all_scripts_name).toArray().size();
-    if (!libraryIsPaired(previous) || qAbs(names - earlier) != 1 ||
-        previous.value(all_scripts) != values_.value(all_scripts))
-        return;
-    if (previous.contains(all_scripts_name))
-        values_.insert(all_scripts_name, previous.value(all_scripts_name));
-    else
-        values_.remove(all_scripts_name);
-    fragments_.remove(all_scripts_name);
-    copyBeforeFirstWrite_ = true;
-    const std::optional<QString> failure = storefiles::notedFailure(path_);
-    if (failure)
-        complain(
-            QStringLiteral("the last change to the script library in %1 could not be saved "
-                           "(%2); it was undone")
-                .arg(path_, failure->isEmpty() ? QStringLiteral("no reason was kept") : *failure));
-    else
-        complain(QStringLiteral("the last change to the script library in %1 was interrupted "
-                                "before it was complete (ZapRun or the computer stopped during "
-                                "it); it was undone")
-                     .arg(path_));
-}
-
-// A file that a rewrite would change beyond the edited key (mistyped values, missing or unpaired
-// names or bodies, unknown keys, bytes that are not UTF-8) is copied aside before ZapRun first
-// writes over it. Unknown keys stay in the file. A file exactly as ZapRun writes it was copied
-// already, before ZapRun first wrote it, and is not copied again at every start.
-bool Defaults::needsCopyBeforeFirstWrite(const QByteArray &bytes)
-{
-    return (!bytes.isValidUtf8() || !isUsableAsItStands()) && bytes != serialized();
+    }
 }
 
 bool Defaults::isUsableAsItStands() const
 {
     const QStringList known{all_scripts_name, all_scripts, sel_script, show_main};
-    for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
-        if (!known.contains(it.key()))
+    for (const QString &key : values_.keys() + arrays_.keys()) {
+        if (!known.contains(key))
             return false;
     }
-    for (const QString &key : {all_scripts_name, all_scripts}) {
-        if (values_.contains(key) && !isStringArray(values_.value(key)))
-            return false;
-    }
+    if (values_.contains(all_scripts_name) || values_.contains(all_scripts))
+        return false;
     if (values_.contains(sel_script) && !values_.value(sel_script).isDouble())
         return false;
     if (values_.contains(show_main) && !values_.value(show_main).isBool())
         return false;
-    return libraryIsPaired(values_);
+    return lengthOf(all_scripts_name) == lengthOf(all_scripts);
 }
 
-// The same bytes as the whole object written indented, but each key's text is kept between
-// writes: storing one key leaves the others, the script bodies above all, as they were.
-// The library runs to megabytes: the text is assembled in one buffer of the final size, since
-// every extra copy of it costs as much as the write itself.
-QByteArray Defaults::serialized()
+qsizetype Defaults::lengthOf(const QString &key) const
 {
-    qsizetype size = 2 + 3; // "{\n" and "\n}\n"
-    for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
-        QByteArray &fragment = fragments_[it.key()];
-        if (fragment.isEmpty()) {
-            const QByteArray alone =
-                QJsonDocument(QJsonObject{{it.key(), it.value()}}).toJson(QJsonDocument::Indented);
-            fragment = alone.mid(2, alone.size() - 5); // without "{\n" and "\n}\n"
+    return arrays_.contains(key) ? arrays_.value(key).list.size()
+                                 : values_.value(key).toArray().size();
+}
+
+// The same bytes as Qt writes the whole object indented, as pieces to be written in turn: the
+// text of every element and every other value is kept between writes, so a write copies the
+// file's bytes once, into the file.
+QByteArrayList Defaults::serialized()
+{
+    QStringList keys = values_.keys() + arrays_.keys();
+    keys.sort();
+    QByteArrayList pieces{QByteArrayLiteral("{\n")};
+    for (const QString &key : keys) {
+        if (pieces.size() > 1)
+            pieces.append(QByteArrayLiteral(",\n"));
+        const auto found = arrays_.find(key);
+        if (found == arrays_.end()) {
+            QByteArray &fragment = fragments_[key];
+            if (fragment.isEmpty())
+                fragment = memberText(key, values_.value(key));
+            pieces.append(fragment);
+            continue;
         }
-        size += fragment.size() + 2; // and ",\n"
+        const QByteArray empty = memberText(key, QJsonArray());
+        if (found->list.isEmpty()) {
+            pieces.append(empty);
+            continue;
+        }
+        pieces.append(empty.chopped(5)); // up to "[\n"
+        for (qsizetype i = 0; i < found->list.size(); ++i) {
+            if (found->texts[i].isNull())
+                found->texts[i] = elementText(found->list[i]);
+            if (i > 0)
+                pieces.append(QByteArrayLiteral(",\n"));
+            pieces.append(found->texts[i]);
+        }
+        pieces.append(QByteArrayLiteral("\n    ]"));
     }
-    QByteArray text;
-    text.reserve(size);
-    text += "{\n";
-    for (auto it = values_.constBegin(); it != values_.constEnd(); ++it) {
-        if (it != values_.constBegin())
-            text += ",\n";
-        text += fragments_.value(it.key());
-    }
-    text += "\n}\n";
-    return text;
-}
-
-bool Defaults::keepCopyOfOriginal()
-{
-    const storefiles::Version version = storefiles::read(path_);
-    const QString aside =
-        version.problem.isEmpty()
-            ? storefiles::keepAside(path_, QStringLiteral("original"), version.bytes)
-            : QString();
-    if (aside.isEmpty()) {
-        complain(QStringLiteral("%1 holds entries that ZapRun cannot use as they stand and no "
-                                "copy of it could be kept; it is left untouched")
-                     .arg(path_));
-        return false;
-    }
-    copyBeforeFirstWrite_ = false;
-    complain(QStringLiteral("%1 held entries that ZapRun cannot use as they stand; the original "
-                            "file was kept at %2")
-                 .arg(path_, aside));
-    return true;
-}
-
-Defaults::Saved Defaults::save(QString &reason)
-{
-    const QString folder = QFileInfo(path_).absolutePath();
-    QSaveFile file(path_);
-    storefiles::tightenFolder(folder); // it may have been opened since the start
-    if (!storefiles::ensureDirectory(folder))
-        reason = QStringLiteral("cannot create the folder %1").arg(folder);
-    else if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0)
-        reason = file.errorString();
-    else if (!writeWhole(file, serialized())) // Qt's message is often "Unknown error"
-        reason = errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
-    else
-        return commit(file, reason);
-    return Saved::Failed;
-}
-
-// The new version goes into place only while the file is still the version read last; when
-// another program replaced it meanwhile, nothing is replaced (Overtaken).
-Defaults::Saved Defaults::commit(QSaveFile &file, QString &reason)
-{
-    const storefiles::Identity written = storefiles::identify(file.handle());
-    if (storefiles::identify(path_) != known_)
-        return Saved::Overtaken;
-    if (fileIsPaired_)
-        storefiles::keepReplaced(path_);
-    if (!file.commit()) {
-        reason = file.errorString();
-        return Saved::Failed;
-    }
-    known_ = written; // not the path's: another program may have replaced it since
-    fileIsPaired_ = libraryIsPaired(values_);
-    watch();
-    return Saved::Yes;
-}
-
-void Defaults::succeeded()
-{
-    failing_ = false;
-    if (std::exchange(failureNoted_, false))
-        storefiles::clearFailure(path_);
-}
-
-// Said on standard error every time, and to observers once until a write succeeds again. The
-// next start reads the note beside the store.
-void Defaults::reportFailure(const QString &reason)
-{
-    complain(QStringLiteral("could not save to %1 (%2); the change lasts only until ZapRun quits")
-                 .arg(path_, reason));
-    storefiles::noteFailure(path_, reason);
-    failureNoted_ = true;
-    if (!std::exchange(failing_, true))
-        emit saveFailed(path_, reason);
+    pieces.append(keys.isEmpty() ? QByteArrayLiteral("}\n") : QByteArrayLiteral("\n}\n"));
+    return pieces;
 }

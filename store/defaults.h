@@ -1,22 +1,20 @@
 #pragma once
 
-#include "store/storefiles.h"
+#include "store/storefile.h"
 
 #include <QHash>
 #include <QJsonObject>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 
+#include <functional>
 #include <optional>
 
-class QFileSystemWatcher;
-class QSaveFile;
-
-// The persistent key-value store of ZapRun: one JSON object file, rewritten whole and atomically
-// on every change. Observers of didChange() run synchronously, before the setter returns, and may
-// write again from inside their slot. The file is shared with other programs: their changes are
-// followed, and a write never replaces a version of the file that was not read first.
+// The persistent key-value store of ZapRun: typed values under keys, and the change signal. Each
+// change is one whole, atomic and durable write of the file (StoreFile keeps its life).
+// Observers of didChange() run synchronously, before the setter returns, and may write again
+// from inside their slot.
 class Defaults : public QObject {
     Q_OBJECT
 
@@ -26,7 +24,7 @@ public:
     // $XDG_CONFIG_HOME/zaprun/defaults.json, or ~/.config/zaprun/defaults.json.
     static QString standardFilePath();
 
-    QString filePath() const { return path_; }
+    QString filePath() const { return file_.path(); }
 
     // True when any value, of any type, is stored under the key.
     bool contains(const QString &key) const;
@@ -36,6 +34,10 @@ public:
     qint64 integerForKey(const QString &key) const;
 
     void setStringArray(const QString &key, const QStringList &value);
+    // Several arrays in one write, then the change signal once per array, as if each had been
+    // set alone; but neither the observers nor a reader of the file ever see some of them changed
+    // without the others.
+    void setStringArrays(const QList<std::pair<QString, QStringList>> &values);
     void setBool(const QString &key, bool value);
     void setInteger(const QString &key, qint64 value);
 
@@ -45,44 +47,26 @@ signals:
     void saveFailed(const QString &file, const QString &reason);
 
 private:
-    enum class Saved { Yes, Failed, Overtaken };
-    // A version of the file that cannot be read, seen while running: left in place until the
-    // next write moves it aside.
-    struct Damage {
-        storefiles::Identity identity;
-        QString why;
-        QString problem;
+    // An array of strings with each element's JSON text, kept between writes: a write of ten
+    // thousand bodies only joins the texts.
+    struct Strings {
+        QStringList list;
+        QByteArrayList texts; // empty until first written
     };
 
-    void store(const QString &key, const QJsonValue &value);
-    void load();
-    bool adopt(const QByteArray &bytes, QString *problem);
-    bool setAside(const QString &outcome);
-    std::optional<QByteArray> reloadIfChanged();
-    bool keepWhatAWriteWouldReplace(const QString &key, QString &reason);
-    bool followBeforeWriting(const QString &key, QString &reason);
+    void store(const QStringList &keys, const std::function<void()> &apply);
+    void insert(const QString &key, const QJsonValue &value);
+    void insert(const QString &key, const QStringList &value);
+    void adopt(const StoreFile::Contents &contents);
+    StoreFile::Outcome followBeforeWriting(const QStringList &keys);
     void followOutsideChange();
-    void watch();
-    bool needsCopyBeforeFirstWrite(const QByteArray &bytes);
     bool isUsableAsItStands() const;
-    void undoInterruptedChange();
-    Saved save(QString &reason);
-    Saved commit(QSaveFile &file, QString &reason);
-    void succeeded();
-    void reportFailure(const QString &reason);
-    QByteArray serialized();
-    bool keepCopyOfOriginal();
+    qsizetype lengthOf(const QString &key) const;
+    QByteArrayList serialized();
 
-    QString path_;
-    QJsonObject values_;
-    QHash<QString, QByteArray> fragments_;
-    storefiles::Identity known_; // the version that values_ were read from or written to
-    std::optional<Damage> damage_;
-    bool copyBeforeFirstWrite_ = false;
-    bool fileIsPaired_ = true; // whether the file on disk, not memory, pairs names and bodies
+    StoreFile file_;
+    QJsonObject values_;                   // every value but the arrays of strings
+    QMap<QString, Strings> arrays_;        // the arrays of strings
+    QHash<QString, QByteArray> fragments_; // the JSON text of each of values_
     bool failing_ = false;
-    bool failureNoted_ = false;
-    QFileSystemWatcher *watcher_ = nullptr;
-    std::optional<storefiles::Identity> watched_;
-    QTimer settle_;
 };

@@ -138,21 +138,6 @@ QString keepAside(const QString &path, const QString &why, const QByteArray &byt
     return writeNew(aside, bytes) ? aside : QString();
 }
 
-QString previousPath(const QString &path)
-{
-    return hiddenBeside(path, ".previous");
-}
-
-void keepReplaced(const QString &path)
-{
-    const QByteArray current = QFile::encodeName(path);
-    const QByteArray previous = QFile::encodeName(previousPath(path));
-    ::unlink(previous.constData());
-    if (::linkat(AT_FDCWD, current.constData(), AT_FDCWD, previous.constData(),
-                 AT_SYMLINK_FOLLOW) == 0)
-        ::chmod(previous.constData(), 0600); // another program may have written it for all to read
-}
-
 void noteFailure(const QString &path, const QString &reason)
 {
     const QString marker = hiddenBeside(path, ".failed");

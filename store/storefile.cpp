@@ -1,0 +1,239 @@
+#include "store/storefile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+using storefiles::complain;
+
+namespace {
+
+// Outside writers often write in steps; a change is read once it has been quiet this long.
+constexpr int kSettleMs = 150;
+
+// QSaveFile::commit() renames its file into place even when the final flush failed, and a short
+// write (a full disk, a file size limit) reports no error: either would replace the store with
+// a truncated file. So every byte must be written and flushed before the commit. The pieces
+// are joined once and written unbuffered: one copy of the file's bytes, one system call.
+bool writeWhole(QSaveFile &file, const QByteArrayList &pieces)
+{
+    errno = 0;
+    const QByteArray bytes = pieces.join();
+    return file.write(bytes) == bytes.size() && file.flush();
+}
+
+} // namespace
+
+StoreFile::StoreFile(const QString &path, QObject *parent)
+    : QObject(parent)
+    , path_(path)
+{
+    storefiles::tightenFolder(QFileInfo(path_).absolutePath());
+    // Changes can only be followed from an event loop.
+    if (!QCoreApplication::instance())
+        return;
+    watcher_ = new QFileSystemWatcher(this);
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettleMs);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, &settle_, qOverload<>(&QTimer::start));
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, &settle_, qOverload<>(&QTimer::start));
+    connect(&settle_, &QTimer::timeout, this, &StoreFile::changedOutside);
+}
+
+std::optional<StoreFile::Contents> StoreFile::load()
+{
+    const std::optional<QString> failure = storefiles::notedFailure(path_);
+    failureNoted_ = failure.has_value();
+    if (failure)
+        complain(
+            QStringLiteral("the last change to %1 could not be saved (%2); the file holds "
+                           "the version before it")
+                .arg(path_, failure->isEmpty() ? QStringLiteral("no reason was kept") : *failure));
+    storefiles::Version version = storefiles::read(path_);
+    known_ = version.identity;
+    std::optional<Contents> contents;
+    if (known_.exists()) { // else a first run, or a link whose target is still to be written
+        QString problem;
+        contents = parse(std::move(version), problem);
+    }
+    if (damage_)
+        setAside(QStringLiteral("ZapRun starts with an empty library"));
+    watch();
+    return contents;
+}
+
+// Bytes that are not UTF-8 are read as U+FFFD: one stray byte costs one character, not the
+// library. What cannot be read is noted as damage, and problem says why.
+std::optional<StoreFile::Contents> StoreFile::parse(storefiles::Version version, QString &problem)
+{
+    if (!version.problem.isEmpty()) {
+        problem = version.problem;
+        damage_ = Damage{version.identity, QStringLiteral("unreadable"),
+                         QStringLiteral("cannot read %1 (%2)").arg(path_, problem)};
+        return std::nullopt;
+    }
+    const QByteArray &bytes = version.bytes;
+    const QByteArray text = bytes.isValidUtf8() ? bytes : QString::fromUtf8(bytes).toUtf8();
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error == QJsonParseError::NoError && document.isObject())
+        return Contents{document.object(), std::move(version.bytes)};
+    problem = document.isNull() ? error.errorString() : QStringLiteral("not a JSON object");
+    damage_ = Damage{version.identity, QStringLiteral("corrupt"),
+                     QStringLiteral("%1 is not a valid settings file (%2)").arg(path_, problem)};
+    return std::nullopt;
+}
+
+// What cannot be read is never written over: it goes aside whole.
+bool StoreFile::setAside(const QString &outcome)
+{
+    const QString aside = storefiles::moveAside(path_, damage_->why);
+    if (aside.isEmpty()) {
+        complain(QStringLiteral("%1 and it cannot be moved aside; changes will not be saved")
+                     .arg(damage_->problem));
+        return false;
+    }
+    complain(QStringLiteral("%1; it was moved to %2 and %3").arg(damage_->problem, aside, outcome));
+    damage_.reset();
+    known_ = storefiles::identify(path_);
+    return true;
+}
+
+std::optional<StoreFile::Contents> StoreFile::reloadIfChanged()
+{
+    const storefiles::Identity now = storefiles::identify(path_);
+    if (now == known_ || (damage_ && damage_->identity == now)) {
+        watch();
+        return std::nullopt;
+    }
+    storefiles::Version version = now.exists() ? storefiles::read(path_) : storefiles::Version{};
+    const storefiles::Identity identity = version.identity;
+    std::optional<Contents> contents;
+    if (!identity.exists()) {
+        // Deleted: what was read last is written again at the next change.
+        known_ = identity;
+        copyBeforeFirstWrite_ = false;
+    } else if (QString problem; (contents = parse(std::move(version), problem))) {
+        known_ = identity;
+        damage_.reset();
+    } else {
+        damage_->problem =
+            QStringLiteral("%1 was changed by another program and cannot be read (%2)")
+                .arg(path_, problem);
+        complain(QStringLiteral("%1; ZapRun keeps the library it read before and moves the file "
+                                "aside before it next saves")
+                     .arg(damage_->problem));
+    }
+    watch();
+    return contents;
+}
+
+StoreFile::Outcome StoreFile::prepareToWrite()
+{
+    if (damage_ && storefiles::identify(path_) == damage_->identity &&
+        !setAside(QStringLiteral("ZapRun saves the library it read before in its place")))
+        return {Status::Failed, QStringLiteral("it cannot be read and cannot be moved aside")};
+    if (copyBeforeFirstWrite_ && !keepCopyOfOriginal())
+        return {Status::Failed,
+                QStringLiteral("no copy of its entries that ZapRun cannot use could be kept")};
+    return {};
+}
+
+bool StoreFile::keepCopyOfOriginal()
+{
+    const storefiles::Version version = storefiles::read(path_);
+    const QString aside =
+        version.problem.isEmpty()
+            ? storefiles::keepAside(path_, QStringLiteral("original"), version.bytes)
+            : QString();
+    if (aside.isEmpty()) {
+        complain(QStringLiteral("%1 holds entries that ZapRun cannot use as they stand and no "
+                                "copy of it could be kept; it is left untouched")
+                     .arg(path_));
+        return false;
+    }
+    copyBeforeFirstWrite_ = false;
+    complain(QStringLiteral("%1 held entries that ZapRun cannot use as they stand; the original "
+                            "file was kept at %2")
+                 .arg(path_, aside));
+    return true;
+}
+
+StoreFile::Outcome StoreFile::keepConflict(const QByteArray &bytes)
+{
+    const QString aside = storefiles::keepAside(path_, QStringLiteral("conflict"), bytes);
+    if (aside.isEmpty())
+        return {Status::Failed, QStringLiteral("another program changed it and no copy of its "
+                                               "version could be kept")};
+    copyBeforeFirstWrite_ = false; // the copy holds the original
+    complain(QStringLiteral("another program changed the script library in %1 while ZapRun was "
+                            "changing it; its version was kept at %2")
+                 .arg(path_, aside));
+    return {};
+}
+
+StoreFile::Outcome StoreFile::write(const QByteArrayList &pieces)
+{
+    const QString folder = QFileInfo(path_).absolutePath();
+    QSaveFile file(path_);
+    storefiles::tightenFolder(folder); // it may have been opened since the start
+    if (!storefiles::ensureDirectory(folder))
+        return {Status::Failed, QStringLiteral("cannot create the folder %1").arg(folder)};
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        ::fchmod(file.handle(), 0600) != 0)
+        return {Status::Failed, file.errorString()};
+    if (!writeWhole(file, pieces)) // Qt's message is often "Unknown error"
+        return {Status::Failed,
+                errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString()};
+    return commit(file);
+}
+
+// The new version goes into place only while the file is still the version read last.
+StoreFile::Outcome StoreFile::commit(QSaveFile &file)
+{
+    const storefiles::Identity written = storefiles::identify(file.handle());
+    if (storefiles::identify(path_) != known_)
+        return {Status::Overtaken, QStringLiteral("other programs kept changing it while ZapRun "
+                                                  "wrote it")};
+    if (!file.commit())
+        return {Status::Failed, file.errorString()};
+    known_ = written; // not the path's: another program may have replaced it since
+    watch();
+    return {};
+}
+
+// A failure is said on standard error every time; the note beside the store tells the next start.
+void StoreFile::record(const Outcome &outcome)
+{
+    if (outcome.saved()) {
+        if (std::exchange(failureNoted_, false))
+            storefiles::clearFailure(path_);
+        return;
+    }
+    complain(QStringLiteral("could not save to %1 (%2); the change lasts only until ZapRun quits")
+                 .arg(path_, outcome.reason));
+    storefiles::noteFailure(path_, outcome.reason);
+    failureNoted_ = true;
+}
+
+// A watch follows one version of the file: once it was replaced, the new one is watched. The
+// folder's watch sees files renamed into place.
+void StoreFile::watch()
+{
+    if (!watcher_ || watched_ == known_)
+        return;
+    watched_ = known_;
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (!watcher_->directories().contains(folder) && QFileInfo(folder).isDir())
+        watcher_->addPath(folder);
+    if (watcher_->files().contains(path_) || watcher_->directories().contains(path_))
+        watcher_->removePath(path_);
+    if (known_.exists())
+        watcher_->addPath(path_);
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+// The life of the store's file, defaults.json: reading it, writing it whole and durably,
+// following other programs' changes, and keeping aside whatever a write must not replace. It
+// knows nothing of keys, and returns every error to its caller.
+//
+// The files it may leave beside defaults.json. Each is 0600 (a folder moved aside 0700); STAMP is
+// the local time, yyyyMMdd-HHmmss, with -N added when that name is taken, so that nothing
+// already there is ever overwritten.
+//
+// | File                           | Why it is there                                             |
+// |--------------------------------|-------------------------------------------------------------|
+// | .defaults.json.failed          | a write failed (its reason, told at the next start); gone   |
+// |                                | after the next good write                                   |
+// | defaults.json.XXXXXX           | a write in progress; left only when ZapRun is killed in it  |
+// | defaults.json.corrupt-STAMP    | a file that is not a JSON object, moved aside whole, at     |
+// |                                | start or before a write                                     |
+// | defaults.json.unreadable-STAMP | a folder or unreadable file in the store's place, moved     |
+// | defaults.json.original-STAMP   | a copy, made before the first write, of a file that writing |
+// |                                | would change beyond the written keys: mistyped values,      |
+// |                                | missing or unpaired names or bodies, unknown keys, bytes    |
+// |                                | that are not UTF-8                                          |
+// | defaults.json.conflict-STAMP   | a copy of a library that another program changed while      |
+// |                                | ZapRun was changing it                                      |
+
+#include "store/storefiles.h"
+
+#include <QByteArrayList>
+#include <QJsonObject>
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+
+class QFileSystemWatcher;
+class QSaveFile;
+
+class StoreFile : public QObject {
+    Q_OBJECT
+
+public:
+    // A version of the file that reads as a JSON object.
+    struct Contents {
+        QJsonObject object;
+        QByteArray bytes;
+    };
+    enum class Status { Saved, Failed, Overtaken };
+    struct Outcome {
+        Status status = Status::Saved;
+        QString reason; // when not saved
+        bool saved() const { return status == Status::Saved; }
+    };
+
+    explicit StoreFile(const QString &path, QObject *parent = nullptr);
+
+    QString path() const { return path_; }
+
+    // The file as it is at start; nothing when it is missing, or damaged (then moved aside).
+    std::optional<Contents> load();
+    // The version another program wrote since the last read or write, when it can be read.
+    std::optional<Contents> reloadIfChanged();
+    // Whether the next write must first keep a copy of the file as it stands.
+    void keepOriginalBeforeWriting(bool keep) { copyBeforeFirstWrite_ = keep; }
+    // Moves a damaged version aside and keeps the copy asked for, before a write replaces them.
+    Outcome prepareToWrite();
+    // Keeps another program's version of the file aside: a write is about to replace it.
+    Outcome keepConflict(const QByteArray &bytes);
+    // The pieces, in order, become the file's new version, unless another program replaced the
+    // version last read in the meantime (Overtaken: nothing was replaced).
+    Outcome write(const QByteArrayList &pieces);
+    // Notes a change's final outcome beside the file, for the next start.
+    void record(const Outcome &outcome);
+
+signals:
+    // Another program changed the file and has stopped writing: call reloadIfChanged().
+    void changedOutside();
+
+private:
+    // A version of the file that cannot be read, seen while running: left in place until the
+    // next write moves it aside.
+    struct Damage {
+        storefiles::Identity identity;
+        QString why;
+        QString problem;
+    };
+
+    std::optional<Contents> parse(storefiles::Version version, QString &problem);
+    bool setAside(const QString &outcome);
+    bool keepCopyOfOriginal();
+    Outcome commit(QSaveFile &file);
+    void watch();
+
+    QString path_;
+    storefiles::Identity known_; // the version last read or written
+    std::optional<Damage> damage_;
+    bool copyBeforeFirstWrite_ = false;
+    bool failureNoted_ = false;
+    QFileSystemWatcher *watcher_ = nullptr;
+    std::optional<storefiles::Identity> watched_;
+    QTimer settle_;
+};
