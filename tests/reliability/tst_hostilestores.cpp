@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -406,7 +407,7 @@ void TestHostileStores::addAndDeleteWriteNamesAndBodiesTogether()
     for (int i = 0; i < 60; ++i) {
         app.add(QString::number(i), QString(1000 + i * 997, QLatin1Char('x')));
         if (i % 3 == 2)
-            app.editor.nameFld->setText(QString::number(i - 1)), app.editor.del();
+            app.editor.nameFld()->setText(QString::number(i - 1)), app.editor.del();
     }
     done = true;
     reader.join();
@@ -434,14 +435,14 @@ int crashWriter(int argc, char **argv)
     editor.loadViewIfNeeded();
     std::mt19937 rng(std::random_device{}());
     for (int op = 0;; ++op) {
-        const QStringList names = editor.tableViewDat;
+        const QStringList names = editor.tableViewDat();
         const bool adding = names.size() < 8 && (names.isEmpty() || rng() % 3 != 0);
         const QString name = adding ? QStringLiteral("%1-%2").arg(argv[2]).arg(op)
                                     : names[qsizetype(rng() % names.size())];
-        editor.nameFld->setText(name);
-        editor.clipbStr = crashBody(name);
+        editor.nameFld()->setText(name);
+        editor.setClipbStr(crashBody(name));
         adding ? editor.add() : editor.del();
-        std::printf("%s\n", qPrintable(editor.tableViewDat.join(QLatin1Char('/'))));
+        std::printf("%s\n", qPrintable(editor.tableViewDat().join(QLatin1Char('/'))));
         std::fflush(stdout);
     }
 }
