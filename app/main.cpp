@@ -46,6 +46,9 @@ void reportMissingTray()
 
 int main(int argc, char **argv)
 {
+    // The library is read and parsed on another thread while Qt connects to the display.
+    const QString storePath = Defaults::standardFilePath();
+    Defaults::ReadAhead library = Defaults::readAhead(storePath);
     const auto app = connectToDisplay(argc, argv);
     // Ending from outside is quitting: the event loop ends, and everything made below is undone
     // as the stack unwinds (script file, single-instance socket); a running script is ended.
@@ -63,7 +66,7 @@ int main(int argc, char **argv)
     if (!instance.claim())
         return 0;
 
-    Defaults defaults(Defaults::standardFilePath());
+    Defaults defaults(storePath, std::move(library));
     DialogAlert alert;
     AppDelegate delegate(defaults, alert);
     ViewController editor(defaults);

@@ -123,10 +123,14 @@ bool sameData(const QString &a, const QString &b)
 } // namespace
 
 Defaults::Defaults(const QString &filePath, QObject *parent)
+    : Defaults(filePath, ReadAhead(), parent)
+{}
+
+Defaults::Defaults(const QString &filePath, ReadAhead ahead, QObject *parent)
     : QObject(parent)
     , file_(filePath)
 {
-    if (const std::optional<StoreFile::Contents> contents = file_.load())
+    if (const std::optional<StoreFile::Contents> contents = file_.load(std::move(ahead)))
         adopt(*contents);
     connect(&file_, &StoreFile::changedOutside, this, &Defaults::followOutsideChange);
 }

@@ -46,7 +46,24 @@ StoreFile::StoreFile(const QString &path, QObject *parent)
     connect(&settle_, &QTimer::timeout, this, &StoreFile::changedOutside);
 }
 
-std::optional<StoreFile::Contents> StoreFile::load()
+// Bytes that are not UTF-8 are read as U+FFFD: one stray byte costs one character, not the
+// library.
+StoreFile::Reading StoreFile::readFile(const QString &path)
+{
+    Reading reading{storefiles::read(path), {}, {}};
+    const QByteArray &bytes = reading.version.bytes;
+    if (reading.version.identity.exists() && reading.version.problem.isEmpty())
+        reading.document = QJsonDocument::fromJson(
+            bytes.isValidUtf8() ? bytes : QString::fromUtf8(bytes).toUtf8(), &reading.error);
+    return reading;
+}
+
+std::future<StoreFile::Reading> StoreFile::readAhead(const QString &path)
+{
+    return std::async(std::launch::async, &StoreFile::readFile, path);
+}
+
+std::optional<StoreFile::Contents> StoreFile::load(std::future<Reading> ahead)
 {
     const std::optional<QString> failure = storefiles::notedFailure(path_);
     failureNoted_ = failure.has_value();
@@ -55,12 +72,12 @@ std::optional<StoreFile::Contents> StoreFile::load()
             QStringLiteral("the last change to %1 could not be saved (%2); the file holds "
                            "the version before it")
                 .arg(path_, failure->isEmpty() ? QStringLiteral("no reason was kept") : *failure));
-    storefiles::Version version = storefiles::read(path_);
-    known_ = version.identity;
+    Reading reading = ahead.valid() ? ahead.get() : readFile(path_);
+    known_ = reading.version.identity;
     std::optional<Contents> contents;
     if (known_.exists()) { // else a first run, or a link whose target is still to be written
         QString problem;
-        contents = parse(std::move(version), problem);
+        contents = parse(std::move(reading), problem);
     }
     if (damage_)
         setAside(QStringLiteral("ZapRun starts with an empty library"));
@@ -68,23 +85,20 @@ std::optional<StoreFile::Contents> StoreFile::load()
     return contents;
 }
 
-// Bytes that are not UTF-8 are read as U+FFFD: one stray byte costs one character, not the
-// library. What cannot be read is noted as damage, and problem says why.
-std::optional<StoreFile::Contents> StoreFile::parse(storefiles::Version version, QString &problem)
+// What cannot be read is noted as damage, and problem says why.
+std::optional<StoreFile::Contents> StoreFile::parse(Reading reading, QString &problem)
 {
+    storefiles::Version &version = reading.version;
     if (!version.problem.isEmpty()) {
         problem = version.problem;
         damage_ = Damage{version.identity, QStringLiteral("unreadable"),
                          QStringLiteral("cannot read %1 (%2)").arg(path_, problem)};
         return std::nullopt;
     }
-    const QByteArray &bytes = version.bytes;
-    const QByteArray text = bytes.isValidUtf8() ? bytes : QString::fromUtf8(bytes).toUtf8();
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error == QJsonParseError::NoError && document.isObject())
+    const QJsonDocument &document = reading.document;
+    if (reading.error.error == QJsonParseError::NoError && document.isObject())
         return Contents{document.object(), std::move(version.bytes)};
-    problem = document.isNull() ? error.errorString() : QStringLiteral("not a JSON object");
+    problem = document.isNull() ? reading.error.errorString() : QStringLiteral("not a JSON object");
     damage_ = Damage{version.identity, QStringLiteral("corrupt"),
                      QStringLiteral("%1 is not a valid settings file (%2)").arg(path_, problem)};
     return std::nullopt;
@@ -112,14 +126,14 @@ std::optional<StoreFile::Contents> StoreFile::reloadIfChanged()
         watch();
         return std::nullopt;
     }
-    storefiles::Version version = now.exists() ? storefiles::read(path_) : storefiles::Version{};
-    const storefiles::Identity identity = version.identity;
+    Reading reading = now.exists() ? readFile(path_) : Reading{};
+    const storefiles::Identity identity = reading.version.identity;
     std::optional<Contents> contents;
     if (!identity.exists()) {
         // Deleted: what was read last is written again at the next change.
         known_ = identity;
         copyBeforeFirstWrite_ = false;
-    } else if (QString problem; (contents = parse(std::move(version), problem))) {
+    } else if (QString problem; (contents = parse(std::move(reading), problem))) {
         known_ = identity;
         damage_.reset();
     } else {

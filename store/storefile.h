@@ -26,10 +26,12 @@
 #include "store/storefiles.h"
 
 #include <QByteArrayList>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 
+#include <future>
 #include <optional>
 
 class QFileSystemWatcher;
@@ -51,12 +53,22 @@ public:
         bool saved() const { return status == Status::Saved; }
     };
 
+    // A version of the file as read and parsed, with no side effects: made on any thread.
+    struct Reading {
+        storefiles::Version version;
+        QJsonDocument document;
+        QJsonParseError error{};
+    };
+    static Reading readFile(const QString &path);
+    // The first reading, made on another thread while the program connects to the display.
+    static std::future<Reading> readAhead(const QString &path);
+
     explicit StoreFile(const QString &path, QObject *parent = nullptr);
 
     QString path() const { return path_; }
 
     // The file as it is at start; nothing when it is missing, or damaged (then moved aside).
-    std::optional<Contents> load();
+    std::optional<Contents> load(std::future<Reading> ahead = {});
     // The version another program wrote since the last read or write, when it can be read.
     std::optional<Contents> reloadIfChanged();
     // Whether the next write must first keep a copy of the file as it stands.
@@ -84,7 +96,7 @@ private:
         QString problem;
     };
 
-    std::optional<Contents> parse(storefiles::Version version, QString &problem);
+    std::optional<Contents> parse(Reading reading, QString &problem);
     bool setAside(const QString &outcome);
     bool keepCopyOfOriginal();
     Outcome commit(QSaveFile &file);
