@@ -5,9 +5,9 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLockFile>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -68,11 +68,22 @@ bool askRunningToReopen(const sockaddr_un &address)
     return asked;
 }
 
-// Anything but letters, digits, '.', '-' becomes '_'; a long name becomes its digest.
+bool isAsciiDigits(QStringView text)
+{
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// Anything but letters, digits, '.', '-' becomes '_'; a long name becomes its digest. (Plain
+// loops rather than regular expressions: those cost half a megabyte at start-up.)
 QString fileNamePart(QString text)
 {
-    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9.-]"));
-    text.replace(unsafe, QStringLiteral("_"));
+    for (QChar &c : text) {
+        const bool safe = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                          (c >= u'0' && c <= u'9') || c == u'.' || c == u'-';
+        if (!safe)
+            c = u'_';
+    }
     if (text.size() <= 32)
         return text;
     return QString::fromLatin1(
@@ -82,15 +93,17 @@ QString fileNamePart(QString text)
 // ":0", ":0.1", "unix:0" and "localhost:0" all name display 0 of this machine.
 QString xDisplayKey(const QString &display)
 {
-    static const QRegularExpression form(QStringLiteral("^(.*):(\\d+)(\\.\\d+)?$"));
-    const QRegularExpressionMatch match = form.match(display);
-    if (!match.hasMatch())
+    const qsizetype colon = display.lastIndexOf(u':');
+    const QStringView place = QStringView(display).mid(colon + 1); // "number" or "number.screen"
+    const qsizetype dot = place.indexOf(u'.');
+    const QStringView number = dot < 0 ? place : place.left(dot);
+    if (colon < 0 || !isAsciiDigits(number) || (dot >= 0 && !isAsciiDigits(place.mid(dot + 1))))
         return fileNamePart(display);
-    const QString host = match.captured(1);
+    const QString host = display.left(colon);
     const bool local =
         host.isEmpty() || host == QLatin1String("unix") || host == QLatin1String("localhost");
-    return local ? QStringLiteral("x%1").arg(match.captured(2))
-                 : QStringLiteral("x%1-%2").arg(fileNamePart(host), match.captured(2));
+    return local ? QStringLiteral("x%1").arg(number)
+                 : QStringLiteral("x%1-%2").arg(fileNamePart(host), number);
 }
 
 QString waylandKey()
