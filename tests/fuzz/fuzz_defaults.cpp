@@ -10,11 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("defaults.json"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(reinterpret_cast<const char *>(data), qint64(size)) < 0)
+    if (QFile file(path); !file.open(QIODevice::WriteOnly) ||
+                          file.write(reinterpret_cast<const char *>(data), qint64(size)) < 0)
         return 0;
-    file.close();
     const Defaults defaults(path);
     const QStringList names = library::returnAllNames(defaults);
     const QStringList bodies = library::returnAllScripts(defaults);
