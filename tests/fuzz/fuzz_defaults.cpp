@@ -14,10 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                           file.write(reinterpret_cast<const char *>(data), qint64(size)) < 0)
         return 0;
     const Defaults defaults(path);
-    const QStringList names = library::returnAllNames(defaults);
-    const QStringList bodies = library::returnAllScripts(defaults);
-    for (qsizetype i = 0; i < names.size() && i < bodies.size(); ++i)
-        library::sameName(names[i], bodies[i]);
+    library::sameName(library::returnAllNames(defaults).join(QString()),
+                      library::returnAllScripts(defaults).join(QString()));
     defaults.integerForKey(sel_script);
     defaults.boolForKey(show_main);
     library::userAlreadyExist(defaults, all_scripts_name);
