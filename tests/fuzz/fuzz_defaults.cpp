@@ -1,36 +1,25 @@
-// Feeds arbitrary bytes to the store as its file, then reads every key the program reads.
+// Arbitrary bytes as the store's file, then every key the program reads.
 #include "store/defaults.h"
 #include "store/keys.h"
 #include "store/library.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-
-#include <cstddef>
-#include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("defaults.json"));
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return 0;
-        file.write(reinterpret_cast<const char *>(data), qint64(size));
-    }
-    {
-        const Defaults defaults(path);
-        const QStringList names = library::returnAllNames(defaults);
-        const QStringList bodies = library::returnAllScripts(defaults);
-        for (qsizetype i = 0; i < names.size() && i < bodies.size(); ++i)
-            library::sameName(names[i], bodies[i]);
-        defaults.integerForKey(sel_script);
-        defaults.boolForKey(show_main);
-        library::userAlreadyExist(defaults, all_scripts_name);
-    }
-    // A damaged input is moved aside; clear the folder for the next one.
+    if (QFile file(path); !file.open(QIODevice::WriteOnly) ||
+                          file.write(reinterpret_cast<const char *>(data), qint64(size)) < 0)
+        return 0;
+    const Defaults defaults(path);
+    library::sameName(library::returnAllNames(defaults).join(QString()),
+                      library::returnAllScripts(defaults).join(QString()));
+    defaults.integerForKey(sel_script);
+    defaults.boolForKey(show_main);
+    library::userAlreadyExist(defaults, all_scripts_name);
+    // A damaged input is moved aside: clear the folder for the next one.
     for (const QString &entry : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
         QFile::remove(dir.filePath(entry));
     return 0;

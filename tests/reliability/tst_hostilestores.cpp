@@ -1,540 +1,377 @@
-// Damaged and foreign stores, failed writes, kills during writes and the privacy of script
-// files, checked through the real tray agent and editor on the offscreen platform.
-#include "app/appdelegate.h"
-#include "editor/previewpopover.h"
+// The store: its values and their bytes, other programs on its file, damaged and foreign stores,
+// failed writes, kills during the editor's writes, and its comparison of names.
 #include "editor/viewcontroller.h"
-#include "platform/interpreter.h"
-#include "platform/menuitem.h"
 #include "platform/processsignals.h"
-#include "store/defaults.h"
 #include "store/keys.h"
 #include "store/library.h"
 #include "testsupport.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTest>
-#include <QThread>
 
-#include <atomic>
-#include <limits>
 #include <random>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
-constexpr qsizetype kFixedItems = 3; // "Preferences", "Quit ZapRun" and a separator
 const QByteArray kSecret = QByteArrayLiteral("SECRET-7f3a");
 
-QByteArray body(const char *tag)
+QStringList entries(const QByteArray &text)
 {
-    return QByteArray("echo ") + tag + " >>\\\"$HOME/ran.log\\\" # " + kSecret;
+    return text.isEmpty() ? QStringList() : QString::fromUtf8(text).split(QLatin1Char('|'));
 }
 
-// A store file: {"all scripts names": names, "all scripts": bodies(tags), more...}.
-QByteArray store(const QByteArray &names, const QList<const char *> &tags,
-                 const QByteArray &more = {})
+QStringList scripts(const QByteArray &tags)
 {
-    QByteArrayList quoted;
-    for (const char *tag : tags)
-        quoted.append("\"" + body(tag) + "\"");
-    return "{\n    \"all scripts names\": " + names + ",\n    \"all scripts\": [" +
-           quoted.join(", ") + "]" + more + "\n}\n";
-}
-const QByteArray kTwo = store("[\"a\", \"b\"]", {"a", "b"});
-
-// Readable by all, as an editor under the usual umask leaves a file.
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    QStringList bodies = entries(tags);
+    for (QString &body : bodies)
+        body = QStringLiteral("echo ") + body + QStringLiteral(" # ") + kSecret;
+    return bodies;
 }
 
-QStringList scriptItems(const AppDelegate &delegate)
+QByteArray store(const QByteArray &names, const QByteArray &tags, const QByteArray &more = {})
 {
-    QStringList titles;
-    for (const QAction *item : delegate.menu()->actions().mid(kFixedItems))
-        titles.append(menuItemTitle(item));
-    return titles;
+    return "{\"all scripts names\": " + names + ", \"all scripts\": [\"" +
+           scripts(tags).join(QStringLiteral("\", \"")).toUtf8() + "\"]" + more + "}\n";
 }
+const QByteArray kAB = "[\"a\", \"b\"]";
+const QByteArray kTwo = store(kAB, "a|b");
+const QByteArray kIndex = ", \"sel script index\": ";
 
 enum class Place { File, OpenFolder, Directory, DanglingLink, LinkToFile };
 
-mode_t modeOf(const QString &path)
+struct Damage {
+    QByteArray bytes;
+    QByteArray names; // as read
+    QByteArray tags;  // the scripts read
+    QString aside;    // the kind of copy kept beside the store, if any
+    qint64 index = 0; // the selected index as read
+    Place place = Place::File;
+};
+
+// Every body starts with its name, so the file alone shows whether the two pair up.
+QString crashBody(const QString &name)
 {
-    struct stat info {};
-    ::stat(QFile::encodeName(path).constData(), &info);
-    return info.st_mode & 0777;
+    return QStringLiteral("# %1 \"\\\t\u00e9\n").arg(name).repeated(qHash(name) % 8000);
 }
 
-// The application as main() puts it together; the alert is the test's.
-struct App {
-    App(const QString &path, Alert &alert)
-        : defaults(path)
-        , delegate(defaults, alert)
-        , editor(defaults)
-    {
-        delegate.applicationDidFinishLaunching();
-        editor.loadViewIfNeeded();
-    }
-    void add(const QString &name, const QString &text)
-    {
+// The names in the file if it parses and each has its own body, else "unpaired".
+QString pairedNames(const QString &path)
+{
+    const QJsonObject stored = QJsonDocument::fromJson(readAll(path)).object();
+    const QStringList names = stored.value(all_scripts_name).toVariant().toStringList();
+    const QStringList bodies = stored.value(all_scripts).toVariant().toStringList();
+    bool paired = (!stored.isEmpty() || !QFileInfo::exists(path)) && names.size() == bodies.size();
+    for (qsizetype i = 0; paired && i < names.size(); ++i)
+        paired = bodies[i] == crashBody(names[i]);
+    return paired ? names.join(QLatin1Char('/')) : QStringLiteral("unpaired");
+}
+
+// Adds and deletes through the editor until killed, announcing each change's library first.
+[[noreturn]] void crashWriter(const QString &run)
+{
+    Defaults defaults(Defaults::standardFilePath());
+    ViewController editor(defaults);
+    editor.loadViewIfNeeded();
+    std::mt19937 rng(std::random_device{}());
+    for (int op = 0;; ++op) {
+        QStringList names = editor.tableViewDat();
+        const bool adding = names.size() < 8 && (names.isEmpty() || rng() % 3 != 0);
+        const QString name = adding ? QStringLiteral("%1-%2").arg(run).arg(op)
+                                    : names[qsizetype(rng() % names.size())];
+        adding ? names.append(name) : void(names.removeOne(name));
+        std::printf("%s\n", qPrintable(names.join(QLatin1Char('/'))));
+        std::fflush(stdout);
         editor.nameFld()->setText(name);
-        editor.setClipbStr(text);
-        editor.add();
+        editor.setClipbStr(crashBody(name));
+        adding ? editor.add() : editor.del();
     }
-    ProcessSignals processSignals; // as in main(): a file-size limit fails a write
-    Defaults defaults;
-    AppDelegate delegate;
-    ViewController editor;
-};
+}
 
 } // namespace
 
 class TestHostileStores : public QObject {
     Q_OBJECT
 
+    std::optional<TestHome> home_;
+    QString folder_, path_;
+
+    // The store's place as a user's editor or another program leaves it: readable by all.
+    void placeStore(Place place, const QByteArray &bytes)
+    {
+        const QString elsewhere = home_->path(QStringLiteral("dotfiles/zaprun.json"));
+        const QString target = place == Place::Directory      ? path_ + QStringLiteral("/inside")
+                               : place >= Place::DanglingLink ? elsewhere
+                                                              : path_;
+        QVERIFY(place != Place::OpenFolder ||
+                QFile::setPermissions(folder_, QFile::Permissions(0x7777)));
+        QVERIFY(place < Place::DanglingLink || QFile::link(elsewhere, path_));
+        QVERIFY(place == Place::DanglingLink ||
+                (QDir().mkpath(QFileInfo(target).path()) && writeFile(target, bytes)));
+    }
+
 private slots:
-    void init();
-    void cleanup() { home_.reset(); }
-    void aDamagedStoreStartsAndLosesNothing_data();
-    void aDamagedStoreStartsAndLosesNothing();
-    void aFailedWriteIsToldOnceAndTheNextStartSaysSo_data();
-    void aFailedWriteIsToldOnceAndTheNextStartSaysSo();
-    void addAndDeleteWriteNamesAndBodiesTogether();
-    void aKillDuringAWriteLosesNothing();
-    void scriptFilesArePrivateAndGoneWhateverTheOutcome();
-
-private:
-    void placeStore(Place place, const QByteArray &bytes);
-
-    std::unique_ptr<QTemporaryDir> home_;
-    QString folder_;
-    QString path_;
-    RecordingAlert alert_;
-};
-
-void TestHostileStores::init()
-{
-    home_ = std::make_unique<QTemporaryDir>();
-    qputenv("HOME", QFile::encodeName(home_->path()));
-    folder_ = home_->filePath(QStringLiteral("config/zaprun"));
-    path_ = folder_ + QStringLiteral("/defaults.json");
-    QVERIFY(QDir().mkpath(folder_));
-    alert_.informativeTexts.clear();
-}
-
-void TestHostileStores::aDamagedStoreStartsAndLosesNothing_data()
-{
-    QTest::addColumn<bool>("running"); // the file appears while ZapRun runs, not before it starts
-    QTest::addColumn<int>("place");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QStringList>("menu");
-    QTest::addColumn<QString>("ran");   // ran.log after choosing every script item in turn
-    QTest::addColumn<int>("alerts");    // of which answered by "Error!"
-    QTest::addColumn<qint64>("index");  // the stored index as read
-    QTest::addColumn<QString>("aside"); // the kind of copy kept beside the store, if any
-    const auto row = [](const char *name, Place place, const QByteArray &bytes,
-                        const QStringList &menu, const char *ran, int alerts, qint64 index,
-                        const char *aside, bool alsoWhileRunning = true) {
-        for (const bool running : {false, true}) {
-            if (!running || alsoWhileRunning)
-                QTest::addRow("%s, %s", name, running ? "while running" : "at start")
-                    << running << int(place) << bytes << menu << QString::fromUtf8(ran) << alerts
-                    << index << QString::fromUtf8(aside);
-        }
-    };
-    const QStringList none, ab{"a", "b"};
-    const Place file = Place::File;
-    row("not JSON", file, "scripts: " + kSecret, none, "", 0, 0, "corrupt");
-    row("truncated", file, kTwo.left(kTwo.size() / 2), none, "", 0, 0, "corrupt");
-    row("empty file", file, "", none, "", 0, 0, "corrupt");
-    row("top level an array", file, "[\"" + body("a") + "\"]", none, "", 0, 0, "corrupt");
-    row("names a string", file, store("\"a\"", {"a"}), none, "", 0, 0, "original");
-    row("bodies a number", file, "{\"all scripts names\": [\"a\"], \"all scripts\": 42}", {"a"}, "",
-        1, 0, "original");
-    row("names not strings", file, store("[1, true, null, \"x\"]", {"1", "t", "n", "x"}),
-        {"1", "true", "", "x"}, "1\nt\nn\nx\n", 0, 0, "original");
-    row("index negative", file, store("[\"a\", \"b\"]", {"a", "b"}, ", \"sel script index\": -3"),
-        ab, "a\nb\n", 0, -3, "");
-    row("index far past the end", file,
-        store("[\"a\", \"b\"]", {"a", "b"}, ", \"sel script index\": 1e300"), ab, "a\nb\n", 0,
-        std::numeric_limits<qint64>::max(), "");
-    row("index a string", file,
-        store("[\"a\", \"b\"]", {"a", "b"}, ", \"sel script index\": \"0\""), ab, "a\nb\n", 0, 0,
-        "original");
-    row("more names than bodies", file, store("[\"a\", \"b\", \"c\"]", {"a", "b"}), {"a", "b", "c"},
-        "a\nb\n", 1, 0, "original");
-    row("more bodies than names", file, store("[\"a\"]", {"a", "b"}), {"a"}, "a\n", 0, 0,
-        "original");
-    row("bodies missing", file, "{\"all scripts names\": [\"a\", \"b\"]}", ab, "", 2, 0,
-        "original");
-    // The names key misspelled: the bodies lose their names, but not their text.
-    row("names key misspelled", file,
-        QByteArray(kTwo).replace("all scripts names", "all script names"), none, "", 0, 0,
-        "original");
-    row("a key of another program", file,
-        store("[\"a\", \"b\"]", {"a", "b"}, ", \"theme\": {\"dark\": [1, 2]}"), ab, "a\nb\n", 0, 0,
-        "original");
-    row("duplicate names", file, store("[\"a\", \"a\"]", {"1", "2"}), {"a", "a"}, "1\n2\n1\n2\n", 0,
-        0, "");
-    row("empty name", file, store("[\"\", \"b\"]", {"e", "b"}), {"", "b"}, "e\nb\n", 0, 0, "");
-    // One stray byte costs one character: the bad bytes read as U+FFFD.
-    row("bytes not UTF-8", file, QByteArray(kTwo).replace("\"b\"", "\"b\xff\xfe\""),
-        {"a", QStringLiteral("b\ufffd\ufffd")}, "a\nb\n", 0, 0, "original");
-    row("in a folder others may write", Place::OpenFolder, kTwo, ab, "a\nb\n", 0, 0, "");
-    row("directory in its place", Place::Directory, kSecret, none, "", 0, 0, "unreadable");
-    row("dangling link in its place", Place::DanglingLink, "", none, "", 0, 0, "");
-    row("link to a store elsewhere", Place::LinkToFile, kTwo, ab, "a\nb\n", 0, 0, "");
-    // 50 MB in one body: read, run and written back whole.
-    QByteArray big = "echo big >>\\\"$HOME/ran.log\\\"; exit 0\\n#" + QByteArray(50 << 20, 'x');
-    row("50 MB", file,
-        "{\"all scripts names\": [\"big\"], \"all scripts\": [\"" + big +
-            "\"], \"sel script index\": 1}",
-        {"big"}, "big\n", 0, 1, "", false);
-}
-
-// Whatever ZapRun makes of a damaged or foreign file, no byte of the user's scripts is lost,
-// every copy it keeps is private, and the user is told where it is.
-void TestHostileStores::aDamagedStoreStartsAndLosesNothing()
-{
-    QFETCH(bool, running);
-    QFETCH(int, place);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QStringList, menu);
-    QFETCH(QString, ran);
-    QFETCH(int, alerts);
-    QFETCH(qint64, index);
-    QFETCH(QString, aside);
-    std::unique_ptr<App> app;
-    QByteArray output;
-    if (!running)
-        placeStore(Place(place), bytes);
-    output += outputOf(2, [&] { app = std::make_unique<App>(path_, alert_); });
-    if (running) {
-        QSignalSpy changes(&app->defaults, &Defaults::didChange);
-        placeStore(Place(place), bytes);
-        // Followed within a second or two; what cannot be read changes nothing to wait for.
-        if (aside != QLatin1String("corrupt") && aside != QLatin1String("unreadable") &&
-            Place(place) != Place::DanglingLink)
-            QTRY_VERIFY_WITH_TIMEOUT(changes.size() > 0, 2000);
+    // Started with CRASH_WRITER set, the program is the kill test's writer.
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsSet("CRASH_WRITER"))
+            crashWriter(qEnvironmentVariable("CRASH_WRITER"));
     }
-    QCOMPARE(scriptItems(app->delegate), menu);
-    if (!running) // the editor's table keeps what it showed
-        QCOMPARE(app->editor.tableViewDat(), menu);
-    output += outputOf(2, [&] {
-        for (qsizetype i = 0; i < menu.size(); ++i)
-            app->delegate.menu()->actions()[kFixedItems + i]->trigger();
-    });
-    QCOMPARE(QString::fromUtf8(readAll(home_->filePath(QStringLiteral("ran.log")))), ran);
-    QCOMPARE(alert_.informativeTexts.size(), alerts);
-    QCOMPARE(app->defaults.integerForKey(sel_script), index);
-    const PreviewPopover popover(app->defaults); // whatever the index, nothing breaks
-    QVERIFY(popover.txtView);
 
-    // The first write: the new script shows at once with its own body; everything that could
-    // not be used was kept aside first, byte for byte, and the user was told where.
-    const QString text = QStringLiteral("echo added # ") + QString::fromUtf8(kSecret);
-    output += outputOf(2, [&] { app->add(QStringLiteral("added"), text); });
-    QCOMPARE(scriptItems(app->delegate), menu + QStringList{QStringLiteral("added")});
-    const QJsonObject stored = QJsonDocument::fromJson(readAll(path_)).object();
-    const QJsonArray bodies = stored.value(all_scripts).toArray();
-    if (Place(place) == Place::DanglingLink) {
-        // The link may be the user's (dotfiles not there yet): it stays, and nothing is saved.
-        QVERIFY(QFileInfo(path_).isSymLink());
-        QVERIFY2(output.contains("could not save to " + QFile::encodeName(path_)), output);
-        QTRY_COMPARE(alert_.informativeTexts.size(), alerts + 1);
-    } else {
-        QCOMPARE(stored.value(all_scripts_name).toArray().size(), bodies.size());
-        QCOMPARE(bodies.last().toString(), text);
-        QCOMPARE(modeOf(path_), 0600);
+    void init()
+    {
+        home_.emplace();
+        folder_ = home_->path(QStringLiteral("config/zaprun"));
+        path_ = folder_ + QStringLiteral("/defaults.json");
+        QVERIFY(QDir().mkpath(folder_));
     }
-    const auto entries = [&] {
-        return QDir(folder_).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
-                                       QDir::NoDotAndDotDot);
-    };
-    QStringList others = entries();
-    const QStringList all = others;
-    for (const QString &kept : others) {
-        const QFileInfo info(folder_ + QLatin1Char('/') + kept);
-        QVERIFY(info.isSymLink() || modeOf(info.filePath()) == (info.isDir() ? 0700 : 0600));
-    }
-    others.removeOne(QStringLiteral("defaults.json"));
-    others.removeOne(QStringLiteral(".defaults.json.failed")); // the reason of a failed write
-    QCOMPARE(others.size(), aside.isEmpty() ? 0 : 1);
-    if (!aside.isEmpty()) {
-        QVERIFY2(others[0].startsWith("defaults.json." + aside + "-"), qPrintable(others[0]));
-        const QString kept = folder_ + QLatin1Char('/') + others[0];
-        const bool folder = Place(place) == Place::Directory;
-        QCOMPARE(readAll(folder ? kept + QStringLiteral("/inside") : kept), bytes);
-        QVERIFY2(output.contains(kept.toUtf8()), output.constData());
-    } else { // what a kept copy does not hold, the store still does
-        for (const QJsonValue &body : QJsonDocument::fromJson(bytes)[all_scripts].toArray())
-            QVERIFY(bodies.contains(body));
-    }
-    for (const QString &key : QJsonDocument::fromJson(bytes).object().keys())
-        QVERIFY2(stored.contains(key), qPrintable(key));
-    if (Place(place) == Place::OpenFolder) {
-        QCOMPARE(modeOf(folder_), 0700);
-        QVERIFY2(output.contains("other users could write to " + QFile::encodeName(folder_)),
-                 output.constData());
-    }
-    if (Place(place) == Place::LinkToFile)
-        QCOMPARE(readAll(QFile::symLinkTarget(path_)), readAll(path_));
-    QVERIFY2(!output.contains(kSecret), output.constData());
-    // What ZapRun wrote itself is not copied again at the next start.
-    app.reset();
-    outputOf(2, [&] { Defaults(path_).setInteger(sel_script, 0); });
-    QCOMPARE(entries(), all);
-}
 
-// The store's place as a user's editor or another program leaves it: readable by all.
-void TestHostileStores::placeStore(Place place, const QByteArray &bytes)
-{
-    const QString elsewhere = home_->filePath(QStringLiteral("dotfiles/zaprun.json"));
-    if (place == Place::OpenFolder)
-        QVERIFY(::chmod(QFile::encodeName(folder_).constData(), 0777) == 0);
-    if (place == Place::Directory)
-        QVERIFY(QDir().mkpath(path_));
-    if (place == Place::LinkToFile)
-        QVERIFY(QDir().mkpath(QFileInfo(elsewhere).path()) && QFile::link(elsewhere, path_));
-    if (place == Place::DanglingLink)
-        QVERIFY(QFile::link(home_->filePath(QStringLiteral("gone/defaults.json")), path_));
-    else
-        writeFile(place == Place::Directory    ? path_ + QStringLiteral("/inside")
-                  : place == Place::LinkToFile ? elsewhere
-                                               : path_,
-                  bytes);
-}
-
-void TestHostileStores::aFailedWriteIsToldOnceAndTheNextStartSaysSo_data()
-{
-    QTest::addColumn<bool>("throughAFile");
-    // A config folder below a regular file: the folder can never be made.
-    QTest::newRow("folder below a file") << true;
-    // Root ignores permission bits, not the file size limit: the new file cannot be written out.
-    QTest::newRow("file size limit") << false;
-}
-
-void TestHostileStores::aFailedWriteIsToldOnceAndTheNextStartSaysSo()
-{
-    QFETCH(bool, throughAFile);
-    const QString blocker = home_->filePath(QStringLiteral("blocker"));
-    const QString path = throughAFile ? blocker + QStringLiteral("/zaprun/defaults.json") : path_;
-    const QByteArray reason = throughAFile ? "cannot create the folder" : "File too large";
-    // Larger than the captured messages, which the file size limit below also limits.
-    const QByteArray stored = kTwo + QByteArray(1000, ' ');
-    writeFile(throughAFile ? blocker : path_, stored);
-    auto app = std::make_unique<App>(path, alert_);
-    // Only the soft limit: an unprivileged process could not raise the hard one again.
-    rlimit previous{};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const rlimit small{rlim_t(stored.size() + 100), previous.rlim_max};
-    const auto failing = [&](const auto &work) {
-        return outputOf(2, [&] {
-            if (!throughAFile)
-                ::setrlimit(RLIMIT_FSIZE, &small);
-            work();
-            ::setrlimit(RLIMIT_FSIZE, &previous);
+    // Values survive in the very bytes Qt writes, element texts kept from earlier writes
+    // included; observers hear of each key set, never see half a change, and may write again.
+    void valuesSurviveAndObserversSeeEachChangeWhole()
+    {
+        QStringList names{"a", "b", "", "tab\t\"q\" \\ \x01"};
+        QStringList bodies{"echo \"ü\"\n", "B", QString(QChar(0)) + "\U0001F600", "\uFFFE\uFFFF"};
+        for (char16_t c = 0; c < 0x900; ++c) // every escape and every length of UTF-8
+            bodies.last() += QChar(c);
+        Defaults first(path_);
+        QStringList seen;
+        connect(&first, &Defaults::didChange, this, [&] {
+            const int shown = first.boolForKey(show_main);
+            seen << QStringLiteral("%1/%2:%3")
+                        .arg(library::returnAllNames(first).size())
+                        .arg(library::returnAllScripts(first).size())
+                        .arg(shown);
+            if (shown)
+                first.setBool(show_main, false);
         });
-    };
-    const QString text = QStringLiteral("echo new # ") + QString::fromUtf8(kSecret);
-    const QByteArray output = failing([&] {
-        app->add(QStringLiteral("new"), text + QString(2000, QLatin1Char('#')));
-        app->defaults.setInteger(sel_script, 1);
-    });
-    // The change shows for this run; each failed write has its line on stderr, and the user is
-    // told once, in a dialog naming the file and the reason.
-    const QStringList expected = throughAFile ? QStringList{"new"} : QStringList{"a", "b", "new"};
-    QCOMPARE(scriptItems(app->delegate), expected);
-    const QList<QByteArray> lines = output.trimmed().split('\n');
-    QCOMPARE(lines.size(), 2);
-    for (const QByteArray &line : lines)
-        QVERIFY2(line.startsWith("zaprun: could not save to " + QFile::encodeName(path)) &&
-                     line.contains(reason) && !line.contains(kSecret),
-                 line.constData());
-    QTRY_COMPARE(alert_.informativeTexts.size(), 1);
-    QVERIFY2(alert_.informativeTexts[0].contains(path) &&
-                 alert_.informativeTexts[0].contains(QString::fromUtf8(reason)),
-             qPrintable(alert_.informativeTexts[0]));
-    // The next start says that a write failed; a write that succeeds ends the failure, and the
-    // next one that fails is told again.
-    app.reset();
-    const QByteArray restart = outputOf(2, [&] { app = std::make_unique<App>(path, alert_); });
-    QCOMPARE(scriptItems(app->delegate), throughAFile ? QStringList() : QStringList({"a", "b"}));
-    QVERIFY2(throughAFile || restart.contains("could not be saved (" + reason + ")"),
-             restart.constData());
-    if (throughAFile)
-        QVERIFY(QFile::remove(blocker));
-    app->add(QStringLiteral("saved"), QStringLiteral("echo saved"));
-    QVERIFY(library::returnAllNames(Defaults(path)).contains(QStringLiteral("saved")));
-    QVERIFY(!QFileInfo::exists(QFileInfo(path).path() + QStringLiteral("/.defaults.json.failed")));
-    if (throughAFile)
-        QVERIFY(QDir(blocker).removeRecursively() && QFile(blocker).open(QIODevice::WriteOnly));
-    failing([&] { app->add(QStringLiteral("lost"), text + QString(2000, QLatin1Char('#'))); });
-    QTRY_COMPARE(alert_.informativeTexts.size(), 2);
-}
+        first.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
+        names.removeAt(0), bodies.removeAt(0);
+        names << "d", bodies << QString(100000, QLatin1Char('d'));
+        first.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
+        first.setInteger(sel_script, -7);
+        first.setBool(show_main, true);
+        QCOMPARE(seen, list("4/4:0|4/4:0|4/4:0|4/4:0|4/4:0|4/4:1|4/4:0"));
+        const QByteArray written = readAll(path_);
+        QCOMPARE(written, QJsonDocument::fromJson(written).toJson(QJsonDocument::Indented));
+        Defaults second(path_);
+        QCOMPARE(library::returnAllNames(second), names);
+        QCOMPARE(library::returnAllScripts(second), bodies);
+        QCOMPARE(second.integerForKey(sel_script), -7);
+        second.setStringArrays({{all_scripts_name, {}}, {all_scripts, {}}});
+        QVERIFY(library::userAlreadyExist(Defaults(path_), all_scripts_name));
+        QCOMPARE(readAll(path_), QJsonDocument::fromJson(readAll(path_)).toJson());
+    }
 
-// While adds and deletes go on, a reader of the file never finds names without their bodies.
-void TestHostileStores::addAndDeleteWriteNamesAndBodiesTogether()
-{
-    App app(path_, alert_);
-    app.add(QStringLiteral("first"), QString());
-    QSignalSpy changes(&app.defaults, &Defaults::didChange);
-    std::atomic<bool> done = false;
-    std::atomic<int> reads = 0, unpaired = 0;
-    std::thread reader([&] {
-        for (; !done; ++reads) {
-            const QJsonDocument stored = QJsonDocument::fromJson(readAll(path_));
-            unpaired += stored.isNull() || stored[all_scripts_name].toArray().size() !=
-                                               stored[all_scripts].toArray().size();
+    // Two sessions, or another program, on one file: no write replaces a version that its store
+    // has not read.
+    void storesOnOneFileFollowEachOther()
+    {
+        Defaults first(path_);
+        first.setStringArrays({{all_scripts_name, {"a"}}, {all_scripts, {"A"}}});
+        Defaults second(path_);
+        // Before any event loop ran: the first store reads the file again before it writes.
+        second.setInteger(sel_script, 1);
+        first.setBool(show_main, false);
+        QCOMPARE(Defaults(path_).integerForKey(sel_script), 1);
+        // Changed outside while this store changes it from what it read before: the other
+        // version is kept aside, private.
+        const QByteArray outside = "{\"all scripts names\": [\"c\"], \"all scripts\": [\"C\"]}";
+        QVERIFY(writeFile(path_, outside));
+        second.setStringArray(all_scripts_name, {"a", "b", "d"});
+        const QStringList aside = QDir(folder_).entryList({QStringLiteral("*conflict-*")});
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readAll(folder_ + QLatin1Char('/') + aside[0]), outside);
+        QCOMPARE(modeOf(folder_ + QLatin1Char('/') + aside[0]), 0600);
+    }
+
+    // Names are equal when canonically equivalent, at any size.
+    void sameName()
+    {
+        const std::tuple<const char *, const char16_t *, const char16_t *, bool> rows[] = {
+            {"compatibility is not canonical", u"\uFB01", u"fi", false},
+            {"two-step decomposition", u"\u1E69", u"s\u0323\u0307", true},
+            {"marks of two classes in either order", u"e\u0323\u0301", u"e\u0301\u0323", true},
+            {"marks of one class keep their order", u"e\u0301\u0300", u"e\u0300\u0301", false},
+            {"Hangul", u"\uD55C\uAE00", u"\u1112\u1161\u11AB\u1100\u1173\u11AF", true},
+            {"Hangul without a final letter", u"\uAC00", u"\u1100\u1161", true},
+            {"beyond the first plane", u"\U0001D15E", u"\U0001D157\U0001D165", true},
+            {"a lone surrogate", u"\xD834", u"\xD834 ", false}};
+        for (const auto &[why, a, b, same] : rows) {
+            const QString x = QString::fromUtf16(a), y = QString::fromUtf16(b);
+            QVERIFY2(library::sameName(x, y) == same && library::sameName(y, x) == same, why);
         }
-    });
-    for (int i = 0; i < 60; ++i) {
-        app.add(QString::number(i), QString(1000 + i * 997, QLatin1Char('x')));
-        if (i % 3 == 2)
-            app.editor.nameFld()->setText(QString::number(i - 1)), app.editor.del();
+        // Megabytes of text, accents composed in one copy and decomposed in the other, marks out
+        // of order: a quadratic normalizer never returns before the watchdog ends the test.
+        QString composed, decomposed;
+        for (int i = 0; i < 200000; ++i) {
+            composed += QStringLiteral("Grüße ἄλφα Привет 한국어 日本語 \u1EC5\u0323\u0301 ");
+            decomposed += QStringLiteral("Gru\u0308ße α\u0313\u0301λφα Привет "
+                                         "\u1112\u1161\u11AB\u1100\u116E\u11A8\u110B\u1165 日本語 "
+                                         "e\u0302\u0303\u0301\u0323 ");
+        }
+        QVERIFY(library::sameName(composed, decomposed));
+        decomposed[decomposed.size() - 2] = QChar(0x0300);
+        QVERIFY(!library::sameName(composed, decomposed));
     }
-    done = true;
-    reader.join();
-    QVERIFY(reads > 0);
-    QCOMPARE(unpaired.load(), 0);
-    QCOMPARE(changes.size(), 160); // names, then bodies: both already written
-}
 
-namespace {
-
-// Every body starts with its name, so the file alone shows whether the two pair up.
-QString crashBody(const QString &name)
-{
-    const QString line = QStringLiteral("# %1 \"\\\t\u00e9\n").arg(name);
-    return line.repeated(qHash(name) % 3 == 0 ? 0 : qsizetype(qHash(name) % 8000));
-}
-
-// Adds and deletes through the editor until killed, saying after each change what the store
-// holds: crash-writer RUN.
-int crashWriter(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    Defaults defaults(Defaults::standardFilePath());
-    ViewController editor(defaults);
-    editor.loadViewIfNeeded();
-    std::mt19937 rng(std::random_device{}());
-    for (int op = 0;; ++op) {
-        const QStringList names = editor.tableViewDat();
-        const bool adding = names.size() < 8 && (names.isEmpty() || rng() % 3 != 0);
-        const QString name = adding ? QStringLiteral("%1-%2").arg(argv[2]).arg(op)
-                                    : names[qsizetype(rng() % names.size())];
-        editor.nameFld()->setText(name);
-        editor.setClipbStr(crashBody(name));
-        adding ? editor.add() : editor.del();
-        std::printf("%s\n", qPrintable(editor.tableViewDat().join(QLatin1Char('/'))));
-        std::fflush(stdout);
+    void aDamagedStoreStartsAndLosesNothing_data()
+    {
+        QTest::addColumn<Damage>("damage");
+        const auto row = [](const char *name, const Damage &damage) {
+            QTest::newRow(name) << damage;
+        };
+        row("not JSON", {"scripts: " + kSecret, {}, "", "corrupt"});
+        row("top level an array", {"[\"" + scripts("a")[0].toUtf8() + "\"]", {}, "", "corrupt"});
+        row("names a string", {store("\"a\"", "a"), {}, "a", "original"});
+        row("bodies a number",
+            {"{\"all scripts names\": [\"a\"], \"all scripts\": 42}", "a", "", "original"});
+        row("names not strings", {store("[1, null, \"x\"]", "1|n|x"), "1||x", "1|n|x", "original"});
+        row("index past the end",
+            {store(kAB, "a|b", kIndex + "1e300"), "a|b", "a|b", "", INT64_MAX});
+        row("index a string", {store(kAB, "a|b", kIndex + "\"0\""), "a|b", "a|b", "original"});
+        row("more names", {store("[\"a\", \"b\", \"c\"]", "a|b"), "a|b|c", "a|b", "original"});
+        row("more bodies", {store("[\"a\"]", "a|b"), "a", "a|b", "original"});
+        row("bodies missing", {"{\"all scripts names\": " + kAB + "}", "a|b", "", "original"});
+        row("names key misspelled, a key of another program",
+            {QByteArray(kTwo).replace("all scripts names", "all script"), {}, "a|b", "original"});
+        row("duplicate names", {store("[\"a\", \"a\"]", "1|2"), "a|a", "1|2", ""});
+        const QByteArray notUtf8 = QByteArray(kTwo).replace("\"b\"", "\"b\xff\xfe\"");
+        row("bytes not UTF-8", {notUtf8, "a|b\ufffd\ufffd", "a|b", "original"});
+        row("in a folder others may write", {kTwo, "a|b", "a|b", "", 0, Place::OpenFolder});
+        row("directory in its place", {kSecret, {}, "", "unreadable", 0, Place::Directory});
+        row("dangling link in its place", {"", {}, "", "", 0, Place::DanglingLink});
+        row("link to a store elsewhere", {kTwo, "a|b", "a|b", "", 0, Place::LinkToFile});
+        const QByteArray big(50 << 20, 'x');
+        row("50 MB", {store("[\"big\"]", big), "big", big, ""});
     }
-}
 
-} // namespace
+    // Whatever ZapRun makes of a damaged or foreign file, no byte of the user's scripts is lost,
+    // every copy it keeps is private, and the user is told where it is.
+    void aDamagedStoreStartsAndLosesNothing()
+    {
+        QFETCH(const Damage, damage);
+        const auto beside = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+        const QStringList bodies = scripts(damage.tags);
+        std::unique_ptr<Defaults> defaults;
+        placeStore(damage.place, damage.bytes);
+        QByteArray output = outputOf(2, [&] { defaults = std::make_unique<Defaults>(path_); });
+        QCOMPARE(library::returnAllNames(*defaults), entries(damage.names));
+        QCOMPARE(library::returnAllScripts(*defaults), bodies);
+        QCOMPARE(defaults->integerForKey(sel_script), damage.index);
 
-// SIGKILL at random moments of adds and deletes: the file always parses, pairs every name with
-// its own body, and holds the last change reported or the one after it.
-void TestHostileStores::aKillDuringAWriteLosesNothing()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
-                       home_->filePath(QStringLiteral("config")));
-    std::mt19937 rng(20240611);
-    for (int kill = 0; kill < 40; ++kill) {
-        QProcess writer;
-        writer.setProcessEnvironment(environment);
-        writer.start(QCoreApplication::applicationFilePath(),
-                     {QStringLiteral("crash-writer"), QString::number(kill)});
-        QStringList reports;
-        for (qsizetype wanted = 1 + rng() % 3; reports.size() < wanted;) {
-            QVERIFY(writer.waitForReadyRead(20000));
+        // At the first write, all that could not be used was kept aside first, byte for byte.
+        const QStringList names = entries(damage.names) + QStringList{QStringLiteral("added")};
+        const QStringList texts = bodies + QStringList{QStringLiteral("echo # ") + kSecret};
+        output += outputOf(2, [&] {
+            defaults->setStringArrays({{all_scripts_name, names}, {all_scripts, texts}});
+        });
+        const QJsonObject stored = QJsonDocument::fromJson(readAll(path_)).object();
+        if (damage.place == Place::DanglingLink) { // maybe the user's: it stays, nothing is saved
+            QVERIFY(QFileInfo(path_).isSymLink());
+            QVERIFY(output.contains("could not save to " + QFile::encodeName(path_)));
+        } else {
+            QCOMPARE(stored.value(all_scripts_name).toVariant().toStringList(), names);
+            QCOMPARE(stored.value(all_scripts).toVariant().toStringList(), texts);
+            QCOMPARE(modeOf(path_), 0600);
+        }
+        const QStringList all = QDir(folder_).entryList(beside),
+                          copies = all.filter(QStringLiteral("-"));
+        for (const QString &entry : all) {
+            const QFileInfo info(folder_ + QLatin1Char('/') + entry);
+            QVERIFY(info.isSymLink() || modeOf(info.filePath()) == (info.isDir() ? 0700 : 0600));
+        }
+        QCOMPARE(copies.size(), damage.aside.isEmpty() ? 0 : 1);
+        for (const QString &copy : copies) {
+            QVERIFY2(copy.startsWith("defaults.json." + damage.aside + "-"), qPrintable(copy));
+            const QString kept = folder_ + QLatin1Char('/') + copy;
+            QCOMPARE(readAll(kept + (damage.place == Place::Directory ? "/inside" : "")),
+                     damage.bytes);
+            QVERIFY(output.contains(kept.toUtf8()));
+        }
+        for (const QString &key : QJsonDocument::fromJson(damage.bytes).object().keys())
+            QVERIFY2(stored.contains(key), qPrintable(key));
+        if (damage.place == Place::OpenFolder) {
+            QCOMPARE(modeOf(folder_), 0700);
+            QVERIFY(output.contains("other users could write to " + QFile::encodeName(folder_)));
+        }
+        if (damage.place == Place::LinkToFile)
+            QCOMPARE(readAll(QFile::symLinkTarget(path_)), readAll(path_));
+        QVERIFY(!output.contains(kSecret));
+        // What ZapRun wrote itself is not copied again at the next start.
+        defaults.reset();
+        outputOf(2, [&] { Defaults(path_).setInteger(sel_script, 0); });
+        QCOMPARE(QDir(folder_).entryList(beside), all);
+    }
+
+    // Each failed write has its line on stderr; the failure is signalled once, and said at the
+    // next start; a good write ends it, and the next failure is signalled again.
+    void aFailedWriteIsToldOnceAndTheNextStartSaysSo()
+    {
+        const ProcessSignals processSignals; // as in main(): the file size limit fails a write
+        QVERIFY(writeFile(path_, kTwo + QByteArray(1000, ' '))); // longer than the messages
+        auto defaults = std::make_unique<Defaults>(path_);
+        rlimit previous{}; // only the soft limit: the hard one could not be raised again
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+        const rlimit small{rlim_t(kTwo.size() + 1100), previous.rlim_max};
+        const QStringList big{kSecret + QString(2000, QLatin1Char('#'))};
+        const auto failing = [&] { // root ignores modes, not this limit
+            QSignalSpy failed(defaults.get(), &Defaults::saveFailed);
+            const QByteArray output = outputOf(2, [&] {
+                ::setrlimit(RLIMIT_FSIZE, &small);
+                defaults->setStringArray(all_scripts, big), defaults->setInteger(sel_script, 1);
+                ::setrlimit(RLIMIT_FSIZE, &previous);
+            });
+            QCOMPARE(library::returnAllScripts(*defaults), big); // the change lasts for this run
+            const QByteArray told =
+                "zaprun: could not save to " + path_.toUtf8() + " (File too large";
+            QCOMPARE(output.count(told), 2);
+            QCOMPARE(output.count('\n'), 2);
+            QVERIFY(!output.contains(kSecret));
+            QCOMPARE(failed, (QList<QVariantList>{{path_, QStringLiteral("File too large")}}));
+        };
+        failing();
+        defaults.reset();
+        const auto restart = outputOf(2, [&] { defaults = std::make_unique<Defaults>(path_); });
+        QCOMPARE(library::returnAllScripts(*defaults), scripts("a|b"));
+        QVERIFY2(restart.contains("could not be saved (File too large)"), restart.constData());
+        defaults->setInteger(sel_script, 1);
+        QVERIFY(!QFileInfo::exists(folder_ + QStringLiteral("/.defaults.json.failed")));
+        failing();
+    }
+
+    // SIGKILL at random moments of adds and deletes: the file always parses and pairs every name
+    // with its own body, also while being written, and holds the last change announced as done
+    // or the one in progress.
+    void aKillDuringAWriteLosesNothing()
+    {
+        std::mt19937 rng(20240611);
+        for (int kill = 0; kill < 40; ++kill) {
+            qputenv("CRASH_WRITER", QByteArray::number(kill));
+            QProcess writer; // Qt Test's own output goes elsewhere: stdout is the writer's
+            writer.start(QCoreApplication::applicationFilePath(), {"-o", "/dev/null,txt"});
+            QStringList reports{pairedNames(path_)};
+            for (qsizetype wanted = 2 + rng() % 3, waits = 0; reports.size() < wanted;) {
+                QVERIFY(++waits < 4000 && pairedNames(path_) != "unpaired");
+                writer.waitForReadyRead(5);
+                while (writer.canReadLine())
+                    reports.append(QString::fromUtf8(writer.readLine().chopped(1)));
+            }
+            writer.waitForFinished(int(rng() % 20)); // a random moment
+            writer.kill();
+            QVERIFY(writer.waitForFinished());
             while (writer.canReadLine())
                 reports.append(QString::fromUtf8(writer.readLine().chopped(1)));
+            QVERIFY2(reports.mid(reports.size() - 2).contains(pairedNames(path_)),
+                     qPrintable(pairedNames(path_) + " after " + reports.join(QLatin1Char(' '))));
         }
-        QThread::usleep(rng() % 20000);
-        writer.kill();
-        QVERIFY(writer.waitForFinished());
-        while (writer.canReadLine())
-            reports.append(QString::fromUtf8(writer.readLine().chopped(1)));
-        const QJsonObject stored = QJsonDocument::fromJson(readAll(path_)).object();
-        const QStringList names = stored.value(all_scripts_name).toVariant().toStringList();
-        const QStringList bodies = stored.value(all_scripts).toVariant().toStringList();
-        QCOMPARE(bodies.size(), names.size());
-        for (qsizetype i = 0; i < names.size(); ++i)
-            QCOMPARE(bodies[i], crashBody(names[i]));
-        const QStringList last = reports.last().split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        const bool added = names.mid(0, names.size() - 1) == last;
-        bool deleted = false;
-        for (qsizetype i = 0; i < last.size() && !deleted; ++i) {
-            QStringList fewer = last;
-            fewer.removeAt(i);
-            deleted = fewer == names;
-        }
-        QVERIFY2(names == last || added || deleted, qPrintable(names.join(QLatin1Char('/'))));
     }
-    // Nothing was ever left unpaired, so nothing was kept aside.
-    for (const QString &entry : QDir(folder_).entryList(QDir::Files))
-        QVERIFY2(!entry.contains(QLatin1Char('-')), qPrintable(entry));
-}
+};
 
-void TestHostileStores::scriptFilesArePrivateAndGoneWhateverTheOutcome()
-{
-    // A temporary folder that everybody may enter, so only the file's own mode protects it.
-    const QString tmp = home_->filePath(QStringLiteral("tmp"));
-    QVERIFY(QDir().mkpath(tmp));
-    QVERIFY(::chmod(QFile::encodeName(tmp).constData(), 01777) == 0);
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(tmp));
-    // The script records its own file's mode and whether another user can read it.
-    const QString probe = QStringLiteral(
-        "stat -c %a \"$0\" >>\"$HOME/modes\"; "
-        "setpriv --reuid=65534 --regid=65534 --clear-groups cat \"$0\" >/dev/null 2>&1 "
-        "&& echo readable >>\"$HOME/modes\"; ");
-    const QStringList scripts{
-        probe + QStringLiteral("exit 0"),
-        probe + QStringLiteral("echo failed >&2; exit 3"),
-        probe + QStringLiteral("kill -9 $$"),
-        QStringLiteral("#!/bin/sh\n") + probe + QStringLiteral("true"),
-        QStringLiteral("if then # ") + QString::fromUtf8(kSecret),
-        QStringLiteral("#!/nonexistent/interpreter\n"),
-    };
-    QList<bool> failed;
-    const QByteArray output = outputOf(2, [&] {
-        for (const QString &script : scripts)
-            failed.append(Interpreter::run(script).failed);
-    });
-    qputenv("TMPDIR", oldTmp);
-    QCOMPARE(failed, (QList<bool>{false, true, true, false, true, true}));
-    QCOMPARE(readAll(home_->filePath(QStringLiteral("modes"))), QByteArray("600\n600\n600\n600\n"));
-    QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList());
-    QVERIFY2(output.isEmpty(), output.constData());
-}
-
-int main(int argc, char **argv)
-{
-    if (argc == 3 && qstrcmp(argv[1], "crash-writer") == 0)
-        return crashWriter(argc, argv);
-    QApplication app(argc, argv);
-    TestHostileStores test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestHostileStores)
 #include "tst_hostilestores.moc"

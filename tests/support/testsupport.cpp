@@ -90,3 +90,16 @@ void RecordingAlert::run(const QString &messageText, const QString &informativeT
     if (whileShown)
         whileShown();
 }
+
+int modeOf(const QString &path)
+{
+    const int bits = QFileInfo(path).permissions();
+    return (bits >> 12 & 7) << 6 | (bits >> 4 & 7) << 3 | (bits & 7);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
+           file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+}

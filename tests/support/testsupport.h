@@ -44,3 +44,8 @@ struct RecordingAlert : Alert {
     QStringList informativeTexts;
     std::function<void()> whileShown;
 };
+
+// The file's permission bits, as chmod spells them (0600).
+int modeOf(const QString &path);
+// Readable by all, as an editor under the usual umask leaves a file.
+bool writeFile(const QString &path, const QByteArray &bytes);
