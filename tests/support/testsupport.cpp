@@ -1,9 +1,6 @@
 #include "testsupport.h"
 
-#include "store/keys.h"
-
 #include <QClipboard>
-#include <QDir>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTemporaryFile>
@@ -32,21 +29,21 @@ QByteArray outputOf(int fd, const std::function<void()> &work)
     return text;
 }
 
-QStringList list(const char *entries)
-{
-    return QString::fromUtf8(entries).split(QLatin1Char('|'));
-}
-
 void putOnClipboard(QMimeData *data)
 {
     QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
 }
 
-void putTextOnClipboard(const QString &text)
+QMimeData *mimeText(const QString &text)
 {
     auto *data = new QMimeData;
     data->setText(text);
-    putOnClipboard(data);
+    return data;
+}
+
+void putTextOnClipboard(const QString &text)
+{
+    putOnClipboard(mimeText(text));
 }
 
 TestHome::TestHome()
@@ -71,16 +68,6 @@ void TestStore::library(const char *names, const char *bodies)
 {
     defaults->setStringArray(all_scripts_name, list(names));
     defaults->setStringArray(all_scripts, list(bodies));
-}
-
-QStringList TestStore::names() const
-{
-    return defaults->stringArrayForKey(all_scripts_name).value();
-}
-
-QStringList TestStore::bodies() const
-{
-    return defaults->stringArrayForKey(all_scripts).value();
 }
 
 void RecordingAlert::run(const QString &messageText, const QString &informativeText)
