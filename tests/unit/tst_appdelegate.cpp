@@ -117,6 +117,7 @@ private slots:
             QDir::homePath().toUtf8() + "\n");
         row("stderr, whole and as written", "echo '<b>x</b>' >&2; yes | head -n 5000 >&2; exit 3",
             "<b>x</b>\n" + QString("y\n").repeated(5000).chopped(1));
+        row("private file", "stat -c %a \"$0\"" + marker, {}, "600\n");
         row("status", "exit 4", "The script ended with exit status 4.");
         row("signal", "kill -KILL $$", "The script was stopped by signal 9 (Killed).");
         row("no interpreter", "#!/nonexistent/sh\nexit 0", "The script could not be started: ");
