@@ -14,7 +14,6 @@
 #include <QTableView>
 
 static const char *const nfc = "caf\u00e9";
-static const char *const nfd = "cafe\u0301";
 
 class TestEditor : public QObject {
     Q_OBJECT
@@ -85,8 +84,6 @@ private slots:
         const QString before = "The clipboard holds no text; Add stores the text copied before "
                                "(1 line, 5 bytes):\ncaf\u00e9";
         const QString longText = "\u00e9" + QString(100000, 'x');
-        QTest::newRow("text") << mimeText("echo one") << "echo one"
-                              << "Add stores the copied text (1 line, 8 bytes):\necho one";
         QTest::newRow("image") << image << nfc << before;
         QTest::newRow("nothing") << new QMimeData << nfc << before;
         QTest::newRow("links") << links << nfc << before;
@@ -97,7 +94,8 @@ private slots:
                               << "Add stores the copied text (1 line, 97.66 KiB):\n" +
                                      longText.left(80) + "…";
         QTest::newRow("canonically equal")
-            << mimeText(nfd) << nfc << "Add stores the copied text (1 line, 5 bytes):\ncaf\u00e9";
+            << mimeText("cafe\u0301") << nfc
+            << "Add stores the copied text (1 line, 5 bytes):\ncaf\u00e9";
         QTest::newRow("empty") << mimeText({}) << QString()
                                << "The copied text is empty: Add stores an empty script.";
     }

@@ -56,12 +56,11 @@ TestHome::TestHome()
 
 TestStore::TestStore(const QByteArray &json)
 {
-    const QString path = dir.filePath(QStringLiteral("defaults.json"));
-    QFile file(path);
+    QFile file(dir.filePath(QStringLiteral("defaults.json")));
     if (!json.isEmpty() && file.open(QIODevice::WriteOnly))
         file.write(json);
     file.close();
-    defaults = std::make_unique<Defaults>(path);
+    defaults = std::make_unique<Defaults>(file.fileName());
 }
 
 void TestStore::library(const char *names, const char *bodies)
