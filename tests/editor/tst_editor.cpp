@@ -1,7 +1,6 @@
 #include "editor/previewpopover.h"
 #include "editor/viewcontroller.h"
 #include "platform/appstate.h"
-#include "store/keys.h"
 #include "testsupport.h"
 
 #include <QClipboard>
@@ -12,45 +11,35 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTableView>
-#include <QTest>
 
-namespace {
-
-const char *const nfc = "caf\u00e9";
-const char *const nfd = "cafe\u0301";
-
-void press(ViewController &vc, const char *button, const QString &name)
-{
-    vc.loadViewIfNeeded();
-    vc.nameFld()->setText(name);
-    vc.findChild<QPushButton *>(QLatin1String(button))->click();
-}
-
-void activate()
-{
-    emit AppState::shared().didBecomeActive();
-}
-
-QStringList shownRows(const ViewController &vc)
-{
-    QStringList rows;
-    for (int row = 0; row < vc.tableView()->model()->rowCount(); ++row)
-        rows << vc.tableView()->model()->index(row, 0).data().toString();
-    return rows;
-}
-
-QString copied(PreviewPopover &popover)
-{
-    popover.findChild<QPushButton *>(QStringLiteral("copyBtn"))->click();
-    return QGuiApplication::clipboard()->text();
-}
-
-} // namespace
+static const char *const nfc = "caf\u00e9";
 
 class TestEditor : public QObject {
     Q_OBJECT
+
+    static void activate() { emit AppState::shared().didBecomeActive(); }
+
+    static void press(ViewController &vc, const char *button, const QString &name)
+    {
+        vc.loadViewIfNeeded();
+        vc.nameFld()->setText(name);
+        vc.findChild<QPushButton *>(QLatin1String(button))->click();
+    }
+
+    static QStringList shownRows(const ViewController &vc)
+    {
+        QStringList rows;
+        for (int row = 0; row < vc.tableView()->model()->rowCount(); ++row)
+            rows << vc.tableView()->model()->index(row, 0).data().toString();
+        return rows;
+    }
+
+    static QString copied(PreviewPopover &popover)
+    {
+        popover.findChild<QPushButton *>(QStringLiteral("copyBtn"))->click();
+        return QGuiApplication::clipboard()->text();
+    }
 
 private slots:
     // No widget at launch; "show main" in the store opens the window, which takes the clipboard.
@@ -67,6 +56,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(vc.isVisible(), 500);
         QCOMPARE(shownRows(vc), list("one|two"));
         QTRY_COMPARE_WITH_TIMEOUT(vc.clipbStr(), "echo early", 500);
+        vc.tableView()->selectRow(1);
+        QCOMPARE(vc.nameFld()->text(), "two");
+        QCOMPARE(store.defaults->integerForKey(sel_script), 1);
+        QVERIFY(vc.previewBtn()->isVisible());
+        press(vc, "delBtn", QStringLiteral("one")); // the field counts, not the selection
+        QCOMPARE(store.bodies(), list("2"));
+        QVERIFY(vc.nameFld()->text().isEmpty() && !vc.previewBtn()->isVisible());
         QWidget other;
         other.show();
         vc.close(); // the hide notification runs the close handler again; that one must stop
@@ -75,118 +71,99 @@ private slots:
         QVERIFY(vc.isVisible() && other.isVisible()); // what the hide hid comes back
     }
 
+    // After café was taken: what a new clipboard leaves taken, and what the window says Add stores.
     void captureTakesPlainTextOnly_data()
     {
-        QTest::addColumn<QString>("earlier"); // the text taken before
         QTest::addColumn<QMimeData *>("data");
         QTest::addColumn<QString>("kept");
-        QTest::addColumn<QString>("shown"); // what the window says Add stores
-        const auto text = [](const QString &text) {
-            auto *data = new QMimeData;
-            data->setText(text);
-            return data;
-        };
+        QTest::addColumn<QString>("shown");
         auto *image = new QMimeData;
         image->setImageData(QImage(4, 4, QImage::Format_RGB32));
         auto *links = new QMimeData;
         links->setUrls({QUrl(QStringLiteral("file:///etc/hosts"))});
-        const auto row = [](const char *tag, QMimeData *data, const QString &kept,
-                            const QString &shown, const QString &earlier = "echo one") {
-            QTest::newRow(tag) << earlier << data << kept << shown;
-        };
         const QString before = "The clipboard holds no text; Add stores the text copied before "
-                               "(1 line, 8 bytes):\necho one";
-        row("text", text("echo one"), "echo one",
-            "Add stores the copied text (1 line, 8 bytes):\necho one");
-        row("image", image, "echo one", before);
-        row("nothing", new QMimeData, "echo one", before);
-        row("links", links, "echo one", before);
-        row("lines", text("line 1  \r\n\tline 2 \n\n"), "line 1  \r\n\tline 2 \n\n",
-            "Add stores the copied text (3 lines, 20 bytes):\nline 1  \r\n\tline 2 \n…");
+                               "(1 line, 5 bytes):\ncaf\u00e9";
         const QString longText = "\u00e9" + QString(100000, 'x');
-        row("long", text(longText), longText,
-            "Add stores the copied text (1 line, 97.66 KiB):\n" + longText.left(80) + "…");
-        row("canonically equal", text(nfd), nfc,
-            "Add stores the copied text (1 line, 5 bytes):\ncaf\u00e9", nfc);
-        row("empty", text(QString()), QString(),
-            "The copied text is empty: Add stores an empty script.");
+        QTest::newRow("image") << image << nfc << before;
+        QTest::newRow("nothing") << new QMimeData << nfc << before;
+        QTest::newRow("links") << links << nfc << before;
+        QTest::newRow("lines")
+            << mimeText("line 1  \r\n\tline 2 \n\n") << "line 1  \r\n\tline 2 \n\n"
+            << "Add stores the copied text (3 lines, 20 bytes):\nline 1  \r\n\tline 2 \n…";
+        QTest::newRow("long") << mimeText(longText) << longText
+                              << "Add stores the copied text (1 line, 97.66 KiB):\n" +
+                                     longText.left(80) + "…";
+        QTest::newRow("canonically equal")
+            << mimeText("cafe\u0301") << nfc
+            << "Add stores the copied text (1 line, 5 bytes):\ncaf\u00e9";
+        QTest::newRow("empty") << mimeText({}) << QString()
+                               << "The copied text is empty: Add stores an empty script.";
     }
 
     void captureTakesPlainTextOnly()
     {
-        QFETCH(QString, earlier);
         QFETCH(QMimeData *, data);
-        QFETCH(QString, kept);
-        QFETCH(QString, shown);
         TestStore store;
         ViewController vc(*store.defaults);
         vc.loadViewIfNeeded();
-        QCOMPARE(vc.findChild<QLabel *>("captureLbl")->text(),
-                 "Nothing has been copied yet: Add stores an empty script.");
-        putTextOnClipboard(earlier);
+        putTextOnClipboard(nfc);
         vc.clipbrdWithTimer();
         putOnClipboard(data);
         activate();
-        QCOMPARE(vc.clipbStr(), kept);
-        QCOMPARE(vc.findChild<QLabel *>("captureLbl")->text(), shown);
+        QTEST(vc.clipbStr(), "kept");
+        QTEST(vc.findChild<QLabel *>("captureLbl")->text(), "shown");
     }
 
-    void addRefusesListedAndEmptyNamesAndKeepsPairs()
+    // From a store of "names/bodies", steps: "=text" copies text, "+name" and "-name" add and
+    // delete, "\n" is Return in the name field, "*a|b" another writer storing these names.
+    void addAndDeleteKeepPairs_data()
     {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("bodies");
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<QStringList>("shown");
+        const auto row = [](const char *tag, const char *start, const QStringList &steps,
+                            const char *names, const char *bodies, int writes,
+                            const char *shown = nullptr) {
+            QTest::newRow(tag) << QString(start) << steps << list(names) << list(bodies) << writes
+                               << list(shown ? shown : names);
+        };
+        row("empty and listed names refused", "a/A",
+            {"+", "+first", "=echo A", "+First", "+first ", "+caf\u00e9", "+first", "+cafe\u0301",
+             "\n"},
+            "a|first|First|first |caf\u00e9", "A||echo A|echo A|echo A", 8);
+        row("fewer bodies", "a|b|c/A", {"=N", "-c", "+d"}, "a|b|d", "A||N", 4);
+        row("more bodies", "a|b/A|B|X", {"=N", "+c", "-a"}, "b|c", "B|N", 4);
+        row("a name stored elsewhere", "a/A", {"*a|ghost", "+ghost"}, "a|ghost", "A", 1, "a");
+    }
+
+    void addAndDeleteKeepPairs()
+    {
+        QFETCH(QString, start);
+        QFETCH(QStringList, steps);
         TestStore store;
+        store.defaults->setStringArray(all_scripts_name, start.section('/', 0, 0).split('|'));
+        store.defaults->setStringArray(all_scripts, start.section('/', 1).split('|'));
         ViewController vc(*store.defaults);
         putOnClipboard(new QMimeData);
-        activate();
-        QSignalSpy changes(store.defaults.get(), &Defaults::didChange);
-        press(vc, "addBtn", QString());
-        QCOMPARE(changes.count(), 0);
-        press(vc, "addBtn", QStringLiteral("first"));
-        putTextOnClipboard(QStringLiteral("echo A"));
-        activate();
-        for (const char *name : {"First", "first ", nfc})
-            press(vc, "addBtn", QString::fromUtf8(name));
-        const QStringList names = list("first|First|first |caf\u00e9");
-        QCOMPARE(store.names(), names);
-        QCOMPARE(store.bodies(), list("|echo A|echo A|echo A"));
-        QCOMPARE(shownRows(vc), names);
-        changes.clear();
-        press(vc, "addBtn", QStringLiteral("first"));
-        press(vc, "addBtn", QString::fromUtf8(nfd));
-        QTest::keyClick(vc.nameFld(), Qt::Key_Return);
-        store.library("first|ghost", "|boo"); // stored elsewhere, missing from the table
-        press(vc, "addBtn", QStringLiteral("ghost"));
-        QCOMPARE(changes.count(), 2);
-        QCOMPARE(vc.tableViewDat(), names);
-    }
-
-    // The field counts, not the selection; hand-edited stores keep their other pairs.
-    void deleteKeepsPairs()
-    {
-        TestStore store;
-        store.library("a|b|c|d", "A|B|C|D");
-        ViewController vc(*store.defaults);
-        vc.show();
-        vc.tableView()->selectRow(1);
-        QCOMPARE(vc.nameFld()->text(), "b");
-        QCOMPARE(store.defaults->integerForKey(sel_script), 1);
-        QVERIFY(vc.previewBtn()->isVisible());
-        press(vc, "delBtn", QStringLiteral("c"));
-        QCOMPARE(store.bodies(), list("A|B|D"));
-        QVERIFY(vc.nameFld()->text().isEmpty() && !vc.previewBtn()->isVisible());
-        QCOMPARE(shownRows(vc), list("a|b|d"));
-
-        TestStore fewer(R"({"all scripts names": ["a", "b", "c"], "all scripts": ["A"]})");
-        ViewController vc1(*fewer.defaults);
-        TestStore more(R"({"all scripts names": ["a", "b"], "all scripts": ["A", "B", "X"]})");
-        ViewController vc2(*more.defaults);
-        putTextOnClipboard(QStringLiteral("N"));
-        activate();
-        press(vc1, "delBtn", QStringLiteral("c"));
-        press(vc1, "addBtn", QStringLiteral("d"));
-        QCOMPARE(fewer.bodies(), list("A||N"));
-        press(vc2, "addBtn", QStringLiteral("c"));
-        press(vc2, "delBtn", QStringLiteral("a"));
-        QCOMPARE(more.bodies(), list("B|N"));
+        QSignalSpy writes(store.defaults.get(), &Defaults::didChange);
+        for (const QString &step : steps) {
+            vc.clipbrdWithTimer();
+            if (step.startsWith('='))
+                putTextOnClipboard(step.mid(1));
+            else if (step.startsWith('*'))
+                store.defaults->setStringArray(all_scripts_name, step.mid(1).split('|'));
+            else if (step == "\n")
+                QTest::keyClick(vc.nameFld(), Qt::Key_Return);
+            else
+                press(vc, step.startsWith('+') ? "addBtn" : "delBtn", step.mid(1));
+        }
+        QTEST(store.names(), "names");
+        QTEST(store.bodies(), "bodies");
+        QTEST(int(writes.count()), "writes");
+        QTEST(shownRows(vc), "shown");
     }
 
     // Exactly the stored characters (CR LF, no-break space, line separator), the edited text

@@ -1,9 +1,6 @@
 #include "testsupport.h"
 
-#include "store/keys.h"
-
 #include <QClipboard>
-#include <QDir>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTemporaryFile>
@@ -32,21 +29,21 @@ QByteArray outputOf(int fd, const std::function<void()> &work)
     return text;
 }
 
-QStringList list(const char *entries)
-{
-    return QString::fromUtf8(entries).split(QLatin1Char('|'));
-}
-
 void putOnClipboard(QMimeData *data)
 {
     QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
 }
 
-void putTextOnClipboard(const QString &text)
+QMimeData *mimeText(const QString &text)
 {
     auto *data = new QMimeData;
     data->setText(text);
-    putOnClipboard(data);
+    return data;
+}
+
+void putTextOnClipboard(const QString &text)
+{
+    putOnClipboard(mimeText(text));
 }
 
 TestHome::TestHome()
@@ -59,28 +56,17 @@ TestHome::TestHome()
 
 TestStore::TestStore(const QByteArray &json)
 {
-    const QString path = dir.filePath(QStringLiteral("defaults.json"));
-    QFile file(path);
+    QFile file(dir.filePath(QStringLiteral("defaults.json")));
     if (!json.isEmpty() && file.open(QIODevice::WriteOnly))
         file.write(json);
     file.close();
-    defaults = std::make_unique<Defaults>(path);
+    defaults = std::make_unique<Defaults>(file.fileName());
 }
 
 void TestStore::library(const char *names, const char *bodies)
 {
     defaults->setStringArray(all_scripts_name, list(names));
     defaults->setStringArray(all_scripts, list(bodies));
-}
-
-QStringList TestStore::names() const
-{
-    return defaults->stringArrayForKey(all_scripts_name).value();
-}
-
-QStringList TestStore::bodies() const
-{
-    return defaults->stringArrayForKey(all_scripts).value();
 }
 
 void RecordingAlert::run(const QString &messageText, const QString &informativeText)

@@ -2,9 +2,13 @@
 
 #include "platform/alert.h"
 #include "store/defaults.h"
+#include "store/keys.h"
 
+#include <QDir>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <functional>
 #include <memory>
@@ -15,8 +19,12 @@ QByteArray readAll(const QString &path);
 // What work wrote to the file descriptor (1 or 2); output left unflushed by work does not count.
 QByteArray outputOf(int fd, const std::function<void()> &work);
 // "a|b|" is the list "a", "b", "": short to write, blanks and empty entries kept.
-QStringList list(const char *entries);
+inline QStringList list(const char *entries)
+{
+    return QString::fromUtf8(entries).split('|');
+}
 void putOnClipboard(QMimeData *data);
+QMimeData *mimeText(const QString &text);
 void putTextOnClipboard(const QString &text);
 
 // A home of its own: HOME, XDG_CONFIG_HOME and TMPDIR point into a fresh temporary folder.
@@ -30,8 +38,8 @@ struct TestHome {
 struct TestStore {
     explicit TestStore(const QByteArray &json = {});
     void library(const char *names, const char *bodies);
-    QStringList names() const;
-    QStringList bodies() const;
+    QStringList names() const { return defaults->stringArrayForKey(all_scripts_name).value(); }
+    QStringList bodies() const { return defaults->stringArrayForKey(all_scripts).value(); }
     QTemporaryDir dir;
     std::unique_ptr<Defaults> defaults;
 };
