@@ -3,11 +3,11 @@
 # process run in the test's own shell, never in $(...), so that it can end them.
 set -u -o pipefail
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-: "${E2E_DEADLINE:=20}" "${E2E_POLL:=0.05}" "${E2E_TEST_TIMEOUT:=150}" "${ZAPRUN_BIN:=$E2E_DIR/../../build/zaprun}"
+: "${E2E_DEADLINE:=20}" "${E2E_POLL:=0.05}" "${E2E_TEST_TIMEOUT:=150}" "${WAYLAND_USER:=nobody}"
+: "${ZAPRUN_BIN:=$E2E_DIR/../../build/zaprun}"
 E2E_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/zaprun-e2e-$(basename "$0" .sh).XXXXXX") || exit 2
 E2E_LOGS=$E2E_ROOT/logs E2E_COUNT=0 E2E_FAILED=0 E2E_FINISHED=0 E2E_LAST_ICON_CLICK_MS=0 E2E_HOMES=0
-E2E_PIDS=() XVFB_PID='' ZAPRUN_PID='' ZAPRUN_LOG='' ZAPRUN_LAST_LOG='' E2E_STARTS=0 E2E_HAVE_WM=0
-E2E_AS_USER=() PANEL_PID=''
+E2E_PIDS=() E2E_AS_USER=() XVFB_PID='' ZAPRUN_PID='' ZAPRUN_LOG='' ZAPRUN_LAST_LOG='' E2E_STARTS=0 E2E_HAVE_WM=0 PANEL_PID=''
 mkdir -p "$E2E_LOGS"
 
 note() { printf '%s\n' "$@" | sed 's/^/# /'; }
@@ -77,24 +77,19 @@ fresh_home
 
 start_xvfb() { # [WxHxD] : exports DISPLAY
     local f=$E2E_ROOT/displayfd.$RANDOM
-    Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" -nolisten tcp -noreset 3>"$f" \
-        >>"$E2E_LOGS/xvfb.out" 2>>"$E2E_LOGS/xvfb.err" </dev/null &
-    E2E_PIDS+=("$!") XVFB_PID=$!
-    _numbered() { [[ -s $f ]] || gone "$XVFB_PID"; }
-    wait_for "$E2E_DEADLINE" _numbered && alive "$XVFB_PID" || fail "Xvfb did not start"
+    spawn xvfb Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" -nolisten tcp -noreset 3>"$f" && XVFB_PID=$E2E_LAST_PID
+    wait_for "$E2E_DEADLINE" eval '[[ -s $f ]] || gone "$XVFB_PID"' && alive "$XVFB_PID" || fail "Xvfb did not start"
     export DISPLAY=:$(tr -dc 0-9 <"$f")
 }
-_root_has() { xprop -root "$1" 2>/dev/null | grep -q '^[^:]*([A-Z_]*)'; }
 start_openbox() { # a tray host started before the work area is published may never map
     spawn openbox openbox --sm-disable && E2E_HAVE_WM=1
-    wait_for "$E2E_DEADLINE" eval '_root_has _NET_SUPPORTING_WM_CHECK && _root_has _NET_WORKAREA' || fail "openbox did not come up"
+    wait_for "$E2E_DEADLINE" eval '[[ $(xprop -root _NET_SUPPORTING_WM_CHECK _NET_WORKAREA | grep -c "^[^:]*([A-Z_]*)") == 2 ]]' ||
+        fail "openbox did not come up"
 }
-start_trayer() {
-    spawn trayer trayer --edge top --align right --widthtype request --height 32
-    wait_for "$E2E_DEADLINE" tray_panel || fail "trayer's panel did not appear"
-}
+start_trayer() { spawn trayer trayer --edge top --align right --widthtype request --height 32 && wait_for "$E2E_DEADLINE" tray_panel || fail "no trayer panel"; }
 start_desktop() { start_xvfb "$@"; start_openbox; start_trayer; }
 
+ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
 store_file() { echo "$XDG_CONFIG_HOME/zaprun/defaults.json"; }
 write_store() { # NAME BODY... : a store holding exactly these scripts, in this order
     mkdir -p "$XDG_CONFIG_HOME/zaprun" && /usr/bin/python3 -c 'import json, sys; a = sys.argv[2:]
@@ -126,14 +121,10 @@ x_look() { # CMD... : again when a window went away during its walk (BadWindow)
     [[ -n $out ]] && echo "$out"
 }
 tray_panel() { # in decimal, as xdotool prints windows
-    local id=$(x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
-    [[ -n $id ]] && printf '%d\n' "$id"
-}
+    local id=$(x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}') && [[ -n $id ]] && printf '%d\n' "$id"; }
 tray_icons() { # zaprun's mapped icons inside trayer's panel
     local id
-    for id in $(x_look xwininfo -tree -id "$(tray_panel)" | awk '/\("zaprun" / {print $1}'); do
-        window_viewable "$id" && printf '%d\n' "$id"
-    done
+    for id in $(x_look xwininfo -tree -id "$(tray_panel)" | awk '/\("zaprun" / {print $1}'); do window_viewable "$id" && printf '%d\n' "$id"; done
 }
 tray_icon_count_is() { [[ $(tray_icons | grep -c .) -eq $1 ]]; }
 window_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
@@ -181,7 +172,6 @@ choose() {
     keys "${k[@]}" Return && wait_for "$E2E_DEADLINE" window_gone "$menu" || return 1
     [[ -z ${2-} ]] || { wait_new_window "$before" "$ZAPRUN_PID" dialog && DIALOG_WIN=$NEW_WINDOW; }
 }
-quit_zaprun() { choose 2 && wait_exit "$ZAPRUN_PID"; }
 alert_ok() { activate "$1" && keys Return && wait_for "$E2E_DEADLINE" window_gone "$1"; } # WIN
 clipboard_has_file() { timeout 5 xclip -selection clipboard -o 2>/dev/null | cmp -s - "$1"; }
 clipboard_put() { # FILE : its bytes on the clipboard, served by an xclip this test owns
@@ -194,7 +184,6 @@ shows_zr_icon() { # PNG : the picture holds the icon's yellow letters (0xffd33d)
 }
 x_panel_shows_icon() { /usr/bin/import -window root -crop 10000x40+0+0 "$E2E_ROOT/p.png" 2>/dev/null && shows_zr_icon "$E2E_ROOT/p.png"; }
 
-# Each test makes its own session bus; sni.py plays a host's part.
 start_session_bus() {
     local out=$E2E_ROOT/bus.$RANDOM
     "${E2E_AS_USER[@]}" dbus-daemon --session --fork --print-address=3 --print-pid=4 \
@@ -205,19 +194,15 @@ start_session_bus() {
 sni() { "${E2E_AS_USER[@]}" /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
 sni_item() { sni items 2>/dev/null | head -n 1 | grep .; }
 sni_item_count_is() { [[ $(sni items 2>/dev/null | grep -c .) -eq $1 ]]; }
-sni_labels() { sni labels "$(sni_item)"; }
-start_sni_panel() { # NAME CMD... : waits until the host has registered
-    spawn "$@" && PANEL_PID=$E2E_LAST_PID
-    wait_for "$E2E_DEADLINE" sni host || fail "$1 did not register a StatusNotifierItem host"
-}
+sni_labels_are() { [[ $(sni labels "$(sni_item)" | paste -sd ' ') == "$1" ]]; } # JSON strings, null a separator
+start_sni_panel() { spawn "$@" && PANEL_PID=$E2E_LAST_PID && wait_for "$E2E_DEADLINE" sni host || fail "$1 registered no host"; }
 start_lxqt_panel() { # its statusnotifier plugin alone: D-Bus icons only, no XEmbed
     mkdir -p "$XDG_CONFIG_HOME/lxqt" && printf '%b' '[General]\npanels=top\n[top]\nplugins=sn\nposition=Top\n' \
         '[sn]\ntype=statusnotifier\n' >"$XDG_CONFIG_HOME/lxqt/panel.conf"
     start_sni_panel lxqt-panel lxqt-panel
 }
 start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads the layout here
-    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml p='<property name='
-    mkdir -p "$dir"
+    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml p='<property name=' && mkdir -p "$dir"
     printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' '<channel name="xfce4-panel" version="1.0">' \
         "$p\"configver\" type=\"int\" value=\"2\"/>" "$p\"panels\" type=\"array\"><value type=\"int\" value=\"1\"/>" \
         "$p\"panel-1\" type=\"empty\">$p\"position\" type=\"string\" value=\"p=6;x=0;y=0\"/>" \
@@ -229,20 +214,16 @@ start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads t
 }
 as_user() { "${E2E_AS_USER[@]}" "$@"; }
 as_user_spawn() { spawn "$1" "${E2E_AS_USER[@]}" "${@:2}"; }
-: "${WAYLAND_USER:=nobody}"
 start_sway_waybar() { # headless, on a bus of their own, as $WAYLAND_USER when run as root (sway refuses root)
     ((EUID == 0)) && E2E_AS_USER=(setpriv --reuid="$WAYLAND_USER" --regid="$(id -g "$WAYLAND_USER")" --clear-groups --)
-    fresh_home
-    chmod 0711 "$E2E_ROOT"
+    fresh_home && chmod 0711 "$E2E_ROOT"
     mkdir -p "$XDG_CONFIG_HOME/sway" "$XDG_CONFIG_HOME/waybar"
     printf '%s\n' 'output HEADLESS-1 resolution 800x600' 'xwayland disable' \
         'focus_on_window_activation focus' 'bar swaybar_command waybar' >"$XDG_CONFIG_HOME/sway/config"
     echo '{"layer": "top", "position": "top", "height": 30, "modules-right": ["tray"]}' >"$XDG_CONFIG_HOME/waybar/config"
     ((EUID == 0)) && chown -R "$WAYLAND_USER" "${HOME%/home}"
-    unset DISPLAY
-    export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman QT_QPA_PLATFORM=wayland
-    start_session_bus
-    as_user_spawn sway sway
+    unset DISPLAY && export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman QT_QPA_PLATFORM=wayland
+    start_session_bus && as_user_spawn sway sway
     _sock() { find "$XDG_RUNTIME_DIR" -maxdepth 1 -name "$1" ! -name '*.lock' | grep .; }
     wait_for "$E2E_DEADLINE" _sock 'sway-ipc.*.sock' || fail "sway did not start"
     export WAYLAND_DISPLAY=$(basename "$(_sock 'wayland-[0-9]*')") SWAYSOCK=$(_sock 'sway-ipc.*.sock')
@@ -255,16 +236,14 @@ _e2e_exit() {
     local rc=$? f
     trap - EXIT INT TERM
     if ((E2E_FAILED || rc || !E2E_FINISHED)); then
-        ((E2E_FINISHED || E2E_FAILED)) || _result 1 "test script ended early (status $rc)"
-        rc=1
+        ((E2E_FINISHED || E2E_FAILED)) || _result 1 "test script ended early (status $rc)"; rc=1
         for f in "$E2E_LOGS"/*.err; do [[ -s $f ]] && note "---- $(basename "$f")" && tail -n 30 "$f" | sed 's/^/#   /'; done
         alive "$XVFB_PID" && /usr/bin/import -window root "$E2E_ROOT/failure.png" 2>/dev/null
     fi
     stop_all
     kill "$E2E_WATCHDOG" 2>/dev/null && wait "$E2E_WATCHDOG" 2>/dev/null
     if ((rc == 0)) && [[ -z ${E2E_KEEP:-} ]]; then rm -rf "$E2E_ROOT"; else note "kept: $E2E_ROOT"; fi
-    echo "1..$E2E_COUNT"
-    exit "$rc"
+    echo "1..$E2E_COUNT" && exit "$rc"
 }
 trap _e2e_exit EXIT
 trap '_result 1 interrupted; exit 130' INT

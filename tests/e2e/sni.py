@@ -1,14 +1,8 @@
 #!/usr/bin/python3
 """Looks at and drives StatusNotifierItems on the session bus, as a tray host would.
-
-  sni.py host                  exit status 0 when a host has registered with the watcher
-  sni.py items                 the watcher's items, one "bus-name object-path" a line
-  sni.py prop ITEM NAME        one property of the item (ITEM as `items` prints it)
-  sni.py labels ITEM           the item's menu as a host shows it ('_' the mnemonic marker, "__"
-                               a '_'), one JSON string a line, null for a separator
-  sni.py click ITEM TEXT       sends "clicked" to the menu item shown as exactly TEXT
-  sni.py call ITEM METHOD      Activate, SecondaryActivate or ContextMenu at (0, 0)
-"""
+sni.py host | items | prop ITEM NAME | labels ITEM | click ITEM LABEL | call ITEM METHOD
+(host: whether a host registered; ITEM as items prints it; labels as a host shows them, '_' the
+mnemonic marker, one JSON string a line, null a separator; METHOD e.g. Activate at (0, 0))"""
 import json
 import re
 import sys

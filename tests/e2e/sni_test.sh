@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2016,SC2317 # single-quoted conditions expand later, by name
+# shellcheck disable=SC2016,SC2317,SC2034 # single-quoted conditions expand later, by name
 # ZapRun under StatusNotifierItem hosts, each on a session bus of its own, driven through the
 # exported item and its DBusMenu as the host drives them (sni.py). Arguments name the phases.
 . "$(dirname "$0")/lib.sh"
@@ -8,13 +8,7 @@
 # character), and what every menu shows for each: control characters by their pictures.
 NAMES=("my_script" "a&b && c_d" $'tab\there' $'bell\a' "__init__")
 LABELS='"Preferences" "Quit ZapRun" null "my_script" "a&b && c_d" "tab␉here" "bell␇" "__init__"'
-ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
-labels_are() { [[ $(sni_labels | paste -sd ' ') == "$1" ]]; }
-prepare_store() {
-    local args=() i
-    for i in "${!NAMES[@]}"; do args+=("${NAMES[i]}" "echo $i >>\"\$HOME/ran.log\""); done
-    write_store "${args[@]}"
-}
+prepare_store() { local a=() i; for i in "${!NAMES[@]}"; do a+=("${NAMES[i]}" "echo $i >>\"\$HOME/ran.log\""); done; write_store "${a[@]}"; }
 # check_item HOST : the item as the host reads it, its menu exactly, two scripts run through it.
 check_item() {
     local item
@@ -22,24 +16,21 @@ check_item() {
     check_eq "$1: Title, Id, ItemIsMenu" "ZapRun org.example.ZapRun 1" \
         "$(for p in Title Id ItemIsMenu; do sni prop "$item" $p; done | paste -sd ' ')"
     check "$1: the icon comes as pixels too" test -n "$(sni prop "$item" IconPixmap)"
-    check "$1: the menu's labels, as the host shows them" labels_are "$LABELS"
+    check "$1: the menu's labels, as the host shows them" sni_labels_are "$LABELS"
     rm -f "$HOME/ran.log"
     require "$1: click \"my_script\", then \"a&b && c_d\" in the exported menu" \
         eval 'sni click "$item" my_script && wait_for "$E2E_DEADLINE" ran_log_is 0 && sni click "$item" "a&b && c_d"'
     check_within "$1: each ran its script" "$E2E_DEADLINE" ran_log_is $'0\n1'
 }
 quit_through_menu() {
-    require "$1: click \"Quit ZapRun\" in the exported menu" sni click "$(sni_item)" "Quit ZapRun"
-    wait_exit "$ZAPRUN_PID"
+    require "$1: click \"Quit ZapRun\" in the exported menu" eval 'sni click "$(sni_item)" "Quit ZapRun" && wait_exit "$ZAPRUN_PID"'
     check_eq "$1: zaprun ended with status 0" 0 "$EXIT_STATUS"
     check_within "$1: its item left the host" "$E2E_DEADLINE" sni_item_count_is 0
     stop_all
 }
 
 phase_lxqt() { # StatusNotifierItem only, started after zaprun, then restarted
-    start_xvfb
-    start_session_bus
-    prepare_store
+    start_xvfb && start_session_bus && prepare_store
     start_zaprun
     require_within "no tray yet: one line on stderr" "$E2E_DEADLINE" eval '[[ $(zaprun_stderr_lines) == 1 ]]'
     local round before
@@ -62,10 +53,7 @@ phase_lxqt() { # StatusNotifierItem only, started after zaprun, then restarted
 }
 
 phase_xfce() { # its systray serves both protocols; Qt takes the D-Bus one when its host is there
-    start_xvfb
-    start_session_bus
-    start_xfce_panel
-    prepare_store
+    start_xvfb && start_session_bus && start_xfce_panel && prepare_store
     mkdir -p "$XDG_DATA_HOME/icons/hicolor/48x48/apps" # the icon installed for this user
     /usr/bin/convert -size 48x48 xc:'#ffd33d' "$XDG_DATA_HOME/icons/hicolor/48x48/apps/org.example.ZapRun.png"
     start_zaprun
@@ -91,8 +79,8 @@ leave_editor() { as_user swaymsg workspace 2 >/dev/null && wait_for "$E2E_DEADLI
 copy_then_add() {
     local text="$1 text $RANDOM"
     require "$1: the editor has lost the focus" leave_editor
-    as_user wl-copy -- "$text"
-    require "$1: choose Preferences in the tray menu" sni click "$(sni_item)" Preferences
+    require "$1: copied elsewhere, choose Preferences in the tray menu" \
+        eval 'as_user wl-copy -- "$text" && sni click "$(sni_item)" Preferences'
     check_within "$1: the editor comes back, focused" "$E2E_DEADLINE" editor_is focused
     as_user wtype "${@:2}" "$1" -k Tab -k space
     check_within "$1: Add stored the copied text" "$E2E_DEADLINE" eval '[[ $(store_py "b[-1]") == "$text" ]]'
@@ -101,8 +89,7 @@ phase_sway() { # as an unprivileged user: sway refuses root
     start_sway_waybar
     write_store "run me" 'echo ran >>"$HOME/ran.log"'
     ((EUID == 0)) && chown -R "$WAYLAND_USER" "$XDG_CONFIG_HOME/zaprun"
-    as_user_spawn zaprun-1 "$ZAPRUN_BIN"
-    ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=zaprun-1
+    as_user_spawn zaprun-1 "$ZAPRUN_BIN" && ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=zaprun-1
     require_within "the item registers with waybar" "$E2E_DEADLINE" sni_item_count_is 1
     check_within "waybar shows the zR icon" "$E2E_DEADLINE" wayland_panel_shows_icon
     check_eq "Title, ItemIsMenu" "ZapRun 1" "$(sni prop "$(sni_item)" Title) $(sni prop "$(sni_item)" ItemIsMenu)"
@@ -115,10 +102,9 @@ phase_sway() { # as an unprivileged user: sway refuses root
     require_within "  the editor window appears, focused" "$E2E_DEADLINE" editor_is focused
     copy_then_add first # the name field has the focus
     copy_then_add second -M shift -k Tab -m shift # back from Add
-    check "waybar's menu follows the additions" labels_are '"Preferences" "Quit ZapRun" null "run me" "first" "second"'
+    check "waybar's menu follows the additions" sni_labels_are '"Preferences" "Quit ZapRun" null "run me" "first" "second"'
     require "a second launch, the editor not focused" leave_editor
-    as_user_spawn zaprun-2 "$ZAPRUN_BIN"
-    wait_exit "$E2E_LAST_PID"
+    as_user_spawn zaprun-2 "$ZAPRUN_BIN" && wait_exit "$E2E_LAST_PID"
     check_eq "  exits with status 0" 0 "$EXIT_STATUS"
     check_within "  and the editor comes back, focused" "$E2E_DEADLINE" editor_is focused
     as_user swaymsg focus_on_window_activation urgent >/dev/null

@@ -9,10 +9,8 @@ quietly() { "$@" >>"$E2E_LOGS/quiet.err" 2>&1; }
 all_under() { [[ -n $1 ]] && ! grep -v "^$2/" <<<"$1"; } # LIST DIR
 entry() { awk -F= -v k="$2" '$1 == k {sub(/^[^=]*=/, ""); print; exit}' "$1"; }
 
-# cmake --install: every file under the prefix, the entries and metainfo valid, the icons in the
-# hicolor theme at the sizes they claim.
-phase_install() {
-    local prefix=$E2E_ROOT/usr size
+phase_install() { # cmake --install: all under the prefix, valid entries and metainfo, the icons
+    local prefix=$E2E_ROOT/usr
     local apps=$prefix/share/applications/$app_id.desktop autostart=$prefix/share/zaprun/autostart/$app_id.desktop
     local icons=$prefix/share/icons/hicolor
     require "cmake --install into a scratch prefix" quietly cmake --install "$build" --prefix "$prefix"
@@ -21,10 +19,8 @@ phase_install() {
     check "the tree passes appstreamcli validate-tree" quietly appstreamcli validate-tree --no-net "$E2E_ROOT"
     check_eq "both entries run the installed zaprun; the icon is the application id" "zaprun zaprun $app_id" \
         "$(entry "$apps" Exec) $(entry "$autostart" Exec) $(entry "$apps" Icon)"
-    for size in 16 22 24 32 48 64 128 256; do
-        check_eq "icon ${size}x$size" "PNG ${size}x$size" \
-            "$(/usr/bin/identify -format '%m %wx%h' "$icons/${size}x$size/apps/$app_id.png")"
-    done
+    check_eq "PNG icons at the sizes their folders name" "PNG:16x16 PNG:22x22 PNG:24x24 PNG:32x32 PNG:48x48 PNG:64x64 PNG:128x128 PNG:256x256" \
+        "$(for s in 16 22 24 32 48 64 128 256; do /usr/bin/identify -format '%m:%wx%h ' "$icons/${s}x$s/apps/$app_id.png"; done | xargs)"
     check "a scalable SVG icon, and nothing else in the theme" \
         eval 'grep -q "<svg" "$icons/scalable/apps/$app_id.svg" && [[ $(find "$icons" -type f | wc -l) == 9 ]]'
     # Staged, as a package build does it: the prefix is only a name inside DESTDIR.
@@ -38,9 +34,7 @@ depends_met() { # apt would install nothing else: every dependency is met on thi
     local out
     out=$(apt-get -s -o Debug::NoLocking=1 install "$deb" 2>&1) && ! grep '^Inst' <<<"$out" | grep -v '^Inst zaprun ' | sed 's/^/# unmet: /'
 }
-# The package: CPack builds it, it declares what it needs, it unpacks under /usr only, and the
-# unpacked zaprun shows its tray icon.
-phase_deb() {
+phase_deb() { # CPack's package declares what it needs, unpacks under /usr only, and runs
     require "cpack builds the package" quietly cpack --config "$build/CPackConfig.cmake" -B "$E2E_ROOT/pkg"
     local debs=("$E2E_ROOT"/pkg/*.deb) dep root=$E2E_ROOT/root
     require "exactly one package" test "${#debs[@]}" -eq 1
