@@ -129,6 +129,7 @@ tray_icons() { # zaprun's mapped icons inside trayer's panel
 tray_icon_count_is() { [[ $(tray_icons | grep -c .) -eq $1 ]]; }
 window_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
 window_gone() { ! window_viewable "$1"; }
+window_title() { xdotool getwindowname "$1" 2>/dev/null; }
 window_geometry() { # WIN : "X Y WIDTH HEIGHT", absolute
     xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X:/ {x=$NF} /Absolute upper-left Y:/ {y=$NF}
         /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF} END {if (w == "") exit 1; print x, y, w, h}'
@@ -162,14 +163,15 @@ click_tray_icon() { # clicks closer than ~400 ms would make a double-click
     xdotool mousemove --window "$icon" $((w / 2)) $((h / 2)) click 1
     E2E_LAST_ICON_CLICK_MS=$(now_ms)
 }
+open_tray_menu() { local before=$(app_windows); click_tray_icon && wait_new_window "$before" "$ZAPRUN_PID" popup && MENU_WIN=$NEW_WINDOW; }
+menu_choose_by_keys() { # N : the Nth item of the open menu (the keyboard skips separators)
+    local k=() && while ((${#k[@]} < $1)); do k+=(Down); done
+    keys "${k[@]}" Return && wait_for "$E2E_DEADLINE" window_gone "$MENU_WIN"
+}
 # choose N [dialog] : the tray menu's Nth item (1 Preferences, 2 Quit, 3 the first script); with
-# dialog, waits for a new dialog, DIALOG_WIN. The keyboard skips separators.
+# dialog, waits for a new dialog, DIALOG_WIN.
 choose() {
-    local before=$(app_windows) k=() menu
-    click_tray_icon && wait_new_window "$before" "$ZAPRUN_PID" popup || return 1
-    menu=$NEW_WINDOW before=$(app_windows)
-    while ((${#k[@]} < $1)); do k+=(Down); done
-    keys "${k[@]}" Return && wait_for "$E2E_DEADLINE" window_gone "$menu" || return 1
+    open_tray_menu && local before=$(app_windows) && menu_choose_by_keys "$1" || return 1
     [[ -z ${2-} ]] || { wait_new_window "$before" "$ZAPRUN_PID" dialog && DIALOG_WIN=$NEW_WINDOW; }
 }
 alert_ok() { activate "$1" && keys Return && wait_for "$E2E_DEADLINE" window_gone "$1"; } # WIN

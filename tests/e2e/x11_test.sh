@@ -55,12 +55,7 @@ phase_late_tray() { # without a session bus, and with one but no StatusNotifierI
     done
 }
 
-# in_front_with_focus WIN : the topmost normal window, active, with the keyboard focus.
-in_front_with_focus() {
-    local w top=''
-    for w in $(xprop -root _NET_CLIENT_LIST_STACKING | tr -d , | cut -d' ' -f5-); do xprop -id "$w" _NET_WM_WINDOW_TYPE | grep -q _DOCK || top=$((w)); done
-    [[ $top == "$1" && $(xdotool getactivewindow) == "$1" && $(xdotool getwindowfocus) == "$1" ]]
-}
+in_front_with_focus() { [[ $(xdotool getactivewindow) == "$1" && $(xdotool getwindowfocus) == "$1" ]]; } # WIN, raised by openbox
 add_as() { keys ctrl+a && xdotool type --delay 20 -- "$1" && keys Tab space; } # from the name field
 # popup_placed ED POP : just under or above the editor's button row, wholly on the screen.
 popup_placed() {
