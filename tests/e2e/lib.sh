@@ -1,16 +1,13 @@
 # shellcheck shell=bash disable=SC2034,SC2015,SC2317,SC2155,SC2016 # globals for the tests; A && B || C meant; helpers called by name
-# End-to-end harness: the real zaprun on a private display, driven from the keyboard; output TAP.
-# Functions that start a process run in the test's own shell, never inside $(...), so that the
-# test can reap and end them. Every wait polls a condition with a deadline.
-
+# End-to-end harness: the real zaprun on a private display, output TAP. Functions that start a
+# process run in the test's own shell, never in $(...), so that it can end them.
 set -u -o pipefail
-
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-: "${E2E_DEADLINE:=20}" "${E2E_POLL:=0.05}" "${E2E_TEST_TIMEOUT:=150}"
+: "${E2E_DEADLINE:=20}" "${E2E_POLL:=0.05}" "${E2E_TEST_TIMEOUT:=150}" "${WAYLAND_USER:=nobody}"
 : "${ZAPRUN_BIN:=$E2E_DIR/../../build/zaprun}"
 E2E_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/zaprun-e2e-$(basename "$0" .sh).XXXXXX") || exit 2
 E2E_LOGS=$E2E_ROOT/logs E2E_COUNT=0 E2E_FAILED=0 E2E_FINISHED=0 E2E_LAST_ICON_CLICK_MS=0 E2E_HOMES=0
-E2E_PIDS=() XVFB_PID='' ZAPRUN_PID='' ZAPRUN_LOG='' ZAPRUN_LAST_LOG='' E2E_STARTS=0 E2E_HAVE_WM=0
+E2E_PIDS=() E2E_AS_USER=() XVFB_PID='' ZAPRUN_PID='' ZAPRUN_LOG='' ZAPRUN_LAST_LOG='' E2E_STARTS=0 E2E_HAVE_WM=0 PANEL_PID=''
 mkdir -p "$E2E_LOGS"
 
 note() { printf '%s\n' "$@" | sed 's/^/# /'; }
@@ -19,50 +16,38 @@ _result() { # STATUS DESC : one TAP line; returns STATUS
     [[ $1 == 0 ]] || { E2E_FAILED=$((E2E_FAILED + 1)); return "$1"; }
 }
 fail() { _result 1 "$*"; exit 1; }
-# check DESC CMD... : records whether CMD succeeds; with require, a failure ends the test.
+# check DESC CMD... : whether CMD succeeds; require ends the test on failure.
 check() { local d=$1; shift; "$@"; _result $? "$d"; }
 require() { check "$@" || exit 1; }
 check_eq() { # DESC EXPECTED ACTUAL
     [[ $2 == "$3" ]]; _result $? "$1" || { note "expected $(printf %q "$2")" "actual   $(printf %q "$3")"; return 1; }
 }
-# check_within DESC SECONDS CMD... : CMD becomes true before the deadline.
 check_within() { local d=$1 s=$2; shift 2; wait_for "$s" "$@"; _result $? "$d (within $s s)"; }
 require_within() { check_within "$@" || exit 1; }
-# check_holds DESC MS CMD... : CMD is true now and stays so for MS milliseconds.
 check_holds() { local d=$1 ms=$2; shift 2; holds_for "$ms" "$@"; _result $? "$d (for $ms ms)"; }
 finish() { E2E_FINISHED=1; exit "$((E2E_FAILED > 0))"; }
 not() { ! "$@"; }
 file_lines() { { wc -l <"$1"; } 2>/dev/null || echo 0; }
-file_line_count_is() { [[ $(file_lines "$1") -eq $2 ]]; }
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((10#$t / 1000)); }
-wait_for() { # SECONDS CMD... : polls CMD until it succeeds (0) or the deadline passes (1)
+wait_for() { # SECONDS CMD... : polls CMD until it succeeds or the deadline passes
     local deadline=$(($(now_ms) + ${1%.*} * 1000)); shift
-    until "$@" >/dev/null 2>&1; do
-        (($(now_ms) < deadline)) || return 1
-        sleep "$E2E_POLL"
-    done
+    until "$@" >/dev/null 2>&1; do (($(now_ms) < deadline)) && sleep "$E2E_POLL" || return 1; done
 }
-holds_for() { # MS CMD...
+holds_for() { # MS CMD... : true now and for MS milliseconds
     local until=$(($(now_ms) + $1)); shift
-    while "$@" >/dev/null 2>&1; do
-        (($(now_ms) >= until)) && return 0
-        sleep "$E2E_POLL"
-    done
+    while "$@" >/dev/null 2>&1; do (($(now_ms) >= until)) && return 0 || sleep "$E2E_POLL"; done
     return 1
 }
 
 alive() { [[ -n ${1:-} && -r /proc/$1/stat && $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) != [ZX] ]]; }
 gone() { ! alive "$1"; }
-_track() { E2E_LAST_PID=$1; E2E_PIDS+=("$1"); }
 spawn() { # NAME CMD... : CMD in the background, output to $E2E_LOGS/NAME.out/.err
     "${@:2}" >>"$E2E_LOGS/$1.out" 2>>"$E2E_LOGS/$1.err" </dev/null &
-    _track $!
+    E2E_LAST_PID=$! E2E_PIDS+=("$!")
 }
-# wait_exit PID [SECONDS] : waits for a child to end; EXIT_STATUS is its status, or "running".
-wait_exit() {
+wait_exit() { # PID [SECONDS] : EXIT_STATUS is the child's status, or "running"
     EXIT_STATUS=running
-    wait_for "${2:-$E2E_DEADLINE}" gone "$1" || return 1
-    EXIT_STATUS=0
+    wait_for "${2:-$E2E_DEADLINE}" gone "$1" && EXIT_STATUS=0 || return 1
     wait "$1" 2>/dev/null || EXIT_STATUS=$?
 }
 stop_process() { # PID : TERM, KILL after 5 s, reaped
@@ -74,12 +59,10 @@ stop_all() { # newest first: zaprun before its tray host, the X server last
     for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do stop_process "${E2E_PIDS[i]}"; done
     E2E_PIDS=() XVFB_PID='' ZAPRUN_PID='' E2E_HAVE_WM=0
 }
-
 fresh_home() { # a new private HOME and XDG folders, exported
     local base=$E2E_ROOT/session$((E2E_HOMES += 1))
     export HOME=$base/home XDG_RUNTIME_DIR=$base/runtime
-    export XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache
-    export XDG_DATA_HOME=$HOME/.local/share XDG_STATE_HOME=$HOME/.local/state
+    export XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache XDG_DATA_HOME=$HOME/.local/share XDG_STATE_HOME=$HOME/.local/state
     mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
     chmod 0700 "$XDG_RUNTIME_DIR" "$HOME"
 }
@@ -89,86 +72,60 @@ unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY XAUTHORITY SESSION_MANAGER XDG_SE
     QT_STYLE_OVERRIDE QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING \
     QT_FONT_DPI QT_IM_MODULE XMODIFIERS DISPLAY
 export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8 TZ=UTC
-# Sanitizer builds: leaks inside system libraries are not zaprun's.
 export LSAN_OPTIONS="suppressions=$E2E_DIR/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 fresh_home
 
 start_xvfb() { # [WxHxD] : exports DISPLAY
     local f=$E2E_ROOT/displayfd.$RANDOM
-    Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" -nolisten tcp -noreset 3>"$f" \
-        >>"$E2E_LOGS/xvfb.out" 2>>"$E2E_LOGS/xvfb.err" </dev/null &
-    _track $!
-    XVFB_PID=$!
-    _numbered() { [[ $(wc -l <"$f") -ge 1 ]] || gone "$XVFB_PID"; }
-    wait_for "$E2E_DEADLINE" _numbered && alive "$XVFB_PID" || fail "Xvfb did not start"
-    export DISPLAY
-    DISPLAY=:$(tr -dc 0-9 <"$f")
+    spawn xvfb Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" -nolisten tcp -noreset 3>"$f" && XVFB_PID=$E2E_LAST_PID
+    wait_for "$E2E_DEADLINE" eval '[[ -s $f ]] || gone "$XVFB_PID"' && alive "$XVFB_PID" || fail "Xvfb did not start"
+    export DISPLAY=:$(tr -dc 0-9 <"$f")
 }
-_root_has() { xprop -root "$1" 2>/dev/null | grep -q '^[^:]*([A-Z_]*)'; }
-_wm_ready() { _root_has _NET_SUPPORTING_WM_CHECK && _root_has _NET_WORKAREA; }
 start_openbox() { # a tray host started before the work area is published may never map
-    spawn openbox openbox --sm-disable
-    wait_for "$E2E_DEADLINE" _wm_ready || fail "openbox did not come up"
-    E2E_HAVE_WM=1
+    spawn openbox openbox --sm-disable && E2E_HAVE_WM=1
+    wait_for "$E2E_DEADLINE" eval '[[ $(xprop -root _NET_SUPPORTING_WM_CHECK _NET_WORKAREA | grep -c "^[^:]*([A-Z_]*)") == 2 ]]' ||
+        fail "openbox did not come up"
 }
-start_trayer() {
-    spawn trayer trayer --edge top --align right --widthtype request --height 32
-    wait_for "$E2E_DEADLINE" tray_panel || fail "trayer's panel did not appear"
-}
+start_trayer() { spawn trayer trayer --edge top --align right --widthtype request --height 32 && wait_for "$E2E_DEADLINE" tray_panel || fail "no trayer panel"; }
 start_desktop() { start_xvfb "$@"; start_openbox; start_trayer; }
 
+ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
 store_file() { echo "$XDG_CONFIG_HOME/zaprun/defaults.json"; }
-json_string() { /usr/bin/python3 -c 'import json, sys; print(json.dumps(sys.argv[1], ensure_ascii=False), end="")' "$1"; }
-# write_store NAME BODY... : a store holding exactly these scripts, in this order.
-write_store() {
-    mkdir -p "$XDG_CONFIG_HOME/zaprun"
-    /usr/bin/python3 -c 'import json, sys; a = sys.argv[2:]
+write_store() { # NAME BODY... : a store holding exactly these scripts, in this order
+    mkdir -p "$XDG_CONFIG_HOME/zaprun" && /usr/bin/python3 -c 'import json, sys; a = sys.argv[2:]
 json.dump({"all scripts names": a[0::2], "all scripts": a[1::2]}, open(sys.argv[1], "w"), ensure_ascii=False)' \
         "$(store_file)" "$@"
     chmod 0600 "$(store_file)"
 }
-# store_py EXPR : EXPR in python over the store: n its names, b its bodies (the one store reader).
-store_py() {
+store_py() { # EXPR : EXPR in python over the store: n its names, b its bodies
     /usr/bin/python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8", errors="surrogateescape"))
 n, b = d.get("all scripts names", []), d.get("all scripts", []); print(eval(sys.argv[2]), end="")' \
         "$(store_file)" "$1"
 }
-store_names() { store_py '"\n".join(n)'; }
-store_names_are() { [[ $(store_names) == "$1" ]]; }
-# store_last_is NAME FILE : the last script is NAME, with exactly FILE's bytes as its body.
-store_last_is() {
-    [[ $(store_py 'len(n) == len(b) and n[-1]') == "$1" ]] &&
-        store_py 'b[-1]' | cmp -s - "$2"
+store_names_are() { [[ $(store_py '"\n".join(n)') == "$1" ]]; }
+store_last_is() { # NAME FILE : the last script is NAME, with exactly FILE's bytes as its body
+    [[ $(store_py 'len(n) == len(b) and n[-1]') == "$1" ]] && store_py 'b[-1]' | cmp -s - "$2"
 }
-# start_zaprun [ARGS...] : logs in zaprun-N.out/.err; the first one running is ZAPRUN_PID.
-start_zaprun() {
+start_zaprun() { # [ARGS...] : logs in zaprun-N.out/.err; the first one running is ZAPRUN_PID
     [[ -x $ZAPRUN_BIN ]] || fail "no zaprun binary at $ZAPRUN_BIN (set ZAPRUN_BIN)"
-    ZAPRUN_LAST_LOG=zaprun-$((E2E_STARTS += 1))
-    : >"$E2E_LOGS/$ZAPRUN_LAST_LOG.err"
+    ZAPRUN_LAST_LOG=zaprun-$((E2E_STARTS += 1)) && : >"$E2E_LOGS/$ZAPRUN_LAST_LOG.err"
     spawn "$ZAPRUN_LAST_LOG" "$ZAPRUN_BIN" "$@"
     alive "$ZAPRUN_PID" || ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=$ZAPRUN_LAST_LOG
 }
-zaprun_stderr_file() { echo "$E2E_LOGS/${1:-$ZAPRUN_LOG}.err"; }
-zaprun_stderr() { cat "$(zaprun_stderr_file "$@")" 2>/dev/null; }
-zaprun_stderr_lines() { file_lines "$(zaprun_stderr_file "$@")"; }
+zaprun_stderr() { cat "$E2E_LOGS/${1:-$ZAPRUN_LOG}.err" 2>/dev/null; }
+zaprun_stderr_lines() { file_lines "$E2E_LOGS/$ZAPRUN_LOG.err"; }
 
-# x_look CMD... : CMD again when a window went away during its walk of the tree (BadWindow).
-x_look() {
+x_look() { # CMD... : again when a window went away during its walk (BadWindow)
     local out
     for _ in 1 2 3 4 5; do out=$("$@" 2>"$E2E_ROOT/x.err") && ! grep -q 'Bad.\?Window' "$E2E_ROOT/x.err" && break; done
     [[ -n $out ]] && echo "$out"
 }
 tray_panel() { # in decimal, as xdotool prints windows
-    local id=$(x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
-    [[ -n $id ]] && printf '%d\n' "$id"
-}
+    local id=$(x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}') && [[ -n $id ]] && printf '%d\n' "$id"; }
 tray_icons() { # zaprun's mapped icons inside trayer's panel
     local id
-    for id in $(x_look xwininfo -tree -id "$(tray_panel)" | awk '/\("zaprun" / {print $1}'); do
-        window_viewable "$id" && printf '%d\n' "$id"
-    done
+    for id in $(x_look xwininfo -tree -id "$(tray_panel)" | awk '/\("zaprun" / {print $1}'); do window_viewable "$id" && printf '%d\n' "$id"; done
 }
-tray_icon() { tray_icons | head -n 1 | grep .; }
 tray_icon_count_is() { [[ $(tray_icons | grep -c .) -eq $1 ]]; }
 window_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
 window_gone() { ! window_viewable "$1"; }
@@ -181,8 +138,8 @@ app_windows() { x_look xdotool search --all --onlyvisible --pid "${1:-$ZAPRUN_PI
 window_is_popup() { xwininfo -id "$1" 2>/dev/null | grep -q 'Override Redirect State: yes'; }
 window_is_dialog() { xprop -id "$1" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _DIALOG; }
 window_is_any() { true; }
-# new_window BEFORE [PID] [KIND] : a visible window of PID (zaprun) not in the list BEFORE (from
-# app_windows); KIND is any, popup or dialog.
+# new_window BEFORE [PID] [KIND] : a visible window of PID not in BEFORE (app_windows); KIND is
+# any, popup or dialog.
 new_window() {
     local w
     for w in $(app_windows "${2:-$ZAPRUN_PID}"); do
@@ -191,106 +148,63 @@ new_window() {
     return 1
 }
 wait_new_window() { NEW_WINDOW=; wait_for "$E2E_DEADLINE" new_window "$@" && NEW_WINDOW=$(new_window "$@"); }
-# shown_windows : zaprun's visible windows that are neither popups nor its tray icon.
-shown_windows() {
+shown_windows() { # neither popups nor the tray icon
     local w
     for w in $(app_windows); do window_is_popup "$w" || tray_icons | grep -qx "$w" || echo "$w"; done
 }
 shown_count_is() { [[ $(shown_windows | grep -c .) -eq $1 ]]; }
-activate() {
-    ((E2E_HAVE_WM)) && xdotool windowactivate --sync "$1" >/dev/null 2>&1 ||
-        xdotool windowfocus --sync "$1" >/dev/null 2>&1
-}
-click() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; }
+activate() { xdotool "$( ((E2E_HAVE_WM)) && echo windowactivate || echo windowfocus)" --sync "$1" >/dev/null 2>&1; }
 keys() { xdotool key --delay 40 "$@"; }
-type_text() { xdotool type --delay 20 -- "$1"; }
-
-# click_tray_icon : clicks the icon; clicks closer than ~400 ms would make a double-click.
-click_tray_icon() {
+click_tray_icon() { # clicks closer than ~400 ms would make a double-click
     local icon w h gap=$((E2E_LAST_ICON_CLICK_MS + 600 - $(now_ms)))
-    icon=$(tray_icon) || return 1
+    icon=$(tray_icons | head -n 1 | grep .) || return 1
     ((gap > 0)) && sleep "0.$(printf %03d "$gap")"
     read -r _ _ w h < <(window_geometry "$icon")
-    click "$icon" $((w / 2)) $((h / 2))
+    xdotool mousemove --window "$icon" $((w / 2)) $((h / 2)) click 1
     E2E_LAST_ICON_CLICK_MS=$(now_ms)
 }
-open_tray_menu() { # sets MENU_WIN, the new popup (Qt makes a new X window for every popup)
-    local before=$(app_windows)
-    click_tray_icon && wait_new_window "$before" "$ZAPRUN_PID" popup && MENU_WIN=$NEW_WINDOW
+open_tray_menu() { local before=$(app_windows); click_tray_icon && wait_new_window "$before" "$ZAPRUN_PID" popup && MENU_WIN=$NEW_WINDOW; }
+menu_choose_by_keys() { # N : the Nth item of the open menu (the keyboard skips separators)
+    local k=() && while ((${#k[@]} < $1)); do k+=(Down); done
+    keys "${k[@]}" Return && wait_for "$E2E_DEADLINE" window_gone "$MENU_WIN"
 }
-# menu_choose_by_keys N : the Nth item of the open menu (the keyboard skips separators).
-menu_choose_by_keys() {
-    local k=()
-    while ((${#k[@]} < $1)); do k+=(Down); done
-    keys "${k[@]}" Return
-    wait_for "$E2E_DEADLINE" window_gone "$MENU_WIN"
-}
-# choose N [dialog] : opens the tray menu and chooses its Nth item (1 Preferences, 2 Quit, 3 the
-# first script); with "dialog", waits for a new dialog and sets DIALOG_WIN.
+# choose N [dialog] : the tray menu's Nth item (1 Preferences, 2 Quit, 3 the first script); with
+# dialog, waits for a new dialog, DIALOG_WIN.
 choose() {
-    open_tray_menu || return 1
-    local before=$(app_windows)
-    menu_choose_by_keys "$1" || return 1
+    open_tray_menu && local before=$(app_windows) && menu_choose_by_keys "$1" || return 1
     [[ -z ${2-} ]] || { wait_new_window "$before" "$ZAPRUN_PID" dialog && DIALOG_WIN=$NEW_WINDOW; }
 }
-# quit_zaprun : Quit ZapRun from the tray menu; EXIT_STATUS is zaprun's status.
-quit_zaprun() { choose 2 && wait_exit "$ZAPRUN_PID"; }
-# alert_copy WIN : the alert's message, selected and copied from its text area (under its centre).
-alert_copy() {
-    local w h
-    read -r _ _ w h < <(window_geometry "$1")
-    activate "$1" && click "$1" $((w / 2)) $((h / 2)) && keys ctrl+a ctrl+c
-}
-# alert_ok WIN : Return presses Ok, from the text too; waits for the window to go.
-alert_ok() { activate "$1" && keys Return && wait_for "$E2E_DEADLINE" window_gone "$1"; }
-clipboard_read() { timeout 5 xclip -selection clipboard -o 2>/dev/null; }
-clipboard_is() { [[ $(clipboard_read) == "$1" ]]; }
-# clipboard_put FILE : FILE's bytes on the clipboard, served by an xclip this test owns.
-clipboard_put() {
-    spawn xclip xclip -selection clipboard -quiet -i "$1"
-    XCLIP_PID=$E2E_LAST_PID
+alert_ok() { activate "$1" && keys Return && wait_for "$E2E_DEADLINE" window_gone "$1"; } # WIN
+clipboard_has_file() { timeout 5 xclip -selection clipboard -o 2>/dev/null | cmp -s - "$1"; }
+clipboard_put() { # FILE : its bytes on the clipboard, served by an xclip this test owns
+    spawn xclip xclip -selection clipboard -quiet -i "$1" && XCLIP_PID=$E2E_LAST_PID
     wait_for "$E2E_DEADLINE" clipboard_has_file "$1"
 }
-clipboard_has_file() { clipboard_read | cmp -s - "$1"; }
-# shows_zr_icon PNG : the picture holds the icon's yellow letters (0xffd33d).
-shows_zr_icon() {
+shows_zr_icon() { # PNG : the picture holds the icon's yellow letters (0xffd33d)
     [[ $(/usr/bin/convert "$1" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
         -format '%[fx:int(mean*w*h)]' info: 2>/dev/null) -ge 10 ]]
 }
-x_panel_shows_icon() {
-    /usr/bin/import -window root -crop 10000x40+0+0 "$E2E_ROOT/panel.png" 2>/dev/null &&
-        shows_zr_icon "$E2E_ROOT/panel.png"
-}
+x_panel_shows_icon() { /usr/bin/import -window root -crop 10000x40+0+0 "$E2E_ROOT/p.png" 2>/dev/null && shows_zr_icon "$E2E_ROOT/p.png"; }
 
-# Each test makes its own session bus; sni.py plays a host's part. A host that does not come up
-# fails the test.
-E2E_AS_USER=() PANEL_PID=''
 start_session_bus() {
     local out=$E2E_ROOT/bus.$RANDOM
     "${E2E_AS_USER[@]}" dbus-daemon --session --fork --print-address=3 --print-pid=4 \
         3>"$out.addr" 4>"$out.pid" || fail "dbus-daemon did not start"
-    _track "$(head -n 1 "$out.pid")"
-    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$out.addr")
-    export DBUS_SESSION_BUS_ADDRESS
+    E2E_PIDS+=("$(head -n 1 "$out.pid")")
+    export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$out.addr")
 }
 sni() { "${E2E_AS_USER[@]}" /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
 sni_item() { sni items 2>/dev/null | head -n 1 | grep .; }
 sni_item_count_is() { [[ $(sni items 2>/dev/null | grep -c .) -eq $1 ]]; }
-sni_labels() { sni labels "$(sni_item)"; }
-start_sni_panel() { # NAME CMD... : waits until the host has registered
-    spawn "$@"
-    PANEL_PID=$E2E_LAST_PID
-    wait_for "$E2E_DEADLINE" sni host || fail "$1 did not register a StatusNotifierItem host"
-}
+sni_labels_are() { [[ $(sni labels "$(sni_item)" | paste -sd ' ') == "$1" ]]; } # JSON strings, null a separator
+start_sni_panel() { spawn "$@" && PANEL_PID=$E2E_LAST_PID && wait_for "$E2E_DEADLINE" sni host || fail "$1 registered no host"; }
 start_lxqt_panel() { # its statusnotifier plugin alone: D-Bus icons only, no XEmbed
-    mkdir -p "$XDG_CONFIG_HOME/lxqt"
-    printf '[General]\npanels=top\n\n[top]\nplugins=sn\nposition=Top\n\n[sn]\ntype=statusnotifier\n' \
-        >"$XDG_CONFIG_HOME/lxqt/panel.conf"
+    mkdir -p "$XDG_CONFIG_HOME/lxqt" && printf '%b' '[General]\npanels=top\n[top]\nplugins=sn\nposition=Top\n' \
+        '[sn]\ntype=statusnotifier\n' >"$XDG_CONFIG_HOME/lxqt/panel.conf"
     start_sni_panel lxqt-panel lxqt-panel
 }
 start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads the layout here
-    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml p='<property name='
-    mkdir -p "$dir"
+    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml p='<property name=' && mkdir -p "$dir"
     printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' '<channel name="xfce4-panel" version="1.0">' \
         "$p\"configver\" type=\"int\" value=\"2\"/>" "$p\"panels\" type=\"array\"><value type=\"int\" value=\"1\"/>" \
         "$p\"panel-1\" type=\"empty\">$p\"position\" type=\"string\" value=\"p=6;x=0;y=0\"/>" \
@@ -301,53 +215,37 @@ start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads t
     start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
 }
 as_user() { "${E2E_AS_USER[@]}" "$@"; }
-as_user_spawn() { local name=$1; shift; spawn "$name" "${E2E_AS_USER[@]}" "$@"; }
-# start_sway_waybar : headless sway with waybar, on a bus of their own, as $WAYLAND_USER when
-# the test runs as root (sway refuses root). Exports WAYLAND_DISPLAY and SWAYSOCK.
-: "${WAYLAND_USER:=nobody}"
-start_sway_waybar() {
-    ((EUID == 0)) && E2E_AS_USER=(setpriv --reuid="$WAYLAND_USER" --regid="$(id -g "$WAYLAND_USER")"
-        --clear-groups --)
-    fresh_home
-    chmod 0711 "$E2E_ROOT"
+as_user_spawn() { spawn "$1" "${E2E_AS_USER[@]}" "${@:2}"; }
+start_sway_waybar() { # headless, on a bus of their own, as $WAYLAND_USER when run as root (sway refuses root)
+    ((EUID == 0)) && E2E_AS_USER=(setpriv --reuid="$WAYLAND_USER" --regid="$(id -g "$WAYLAND_USER")" --clear-groups --)
+    fresh_home && chmod 0711 "$E2E_ROOT"
     mkdir -p "$XDG_CONFIG_HOME/sway" "$XDG_CONFIG_HOME/waybar"
     printf '%s\n' 'output HEADLESS-1 resolution 800x600' 'xwayland disable' \
         'focus_on_window_activation focus' 'bar swaybar_command waybar' >"$XDG_CONFIG_HOME/sway/config"
-    echo '{"layer": "top", "position": "top", "height": 30, "modules-right": ["tray"]}' \
-        >"$XDG_CONFIG_HOME/waybar/config"
+    echo '{"layer": "top", "position": "top", "height": 30, "modules-right": ["tray"]}' >"$XDG_CONFIG_HOME/waybar/config"
     ((EUID == 0)) && chown -R "$WAYLAND_USER" "${HOME%/home}"
-    unset DISPLAY
-    export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman QT_QPA_PLATFORM=wayland
-    start_session_bus
-    as_user_spawn sway sway
+    unset DISPLAY && export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman QT_QPA_PLATFORM=wayland
+    start_session_bus && as_user_spawn sway sway
     _sock() { find "$XDG_RUNTIME_DIR" -maxdepth 1 -name "$1" ! -name '*.lock' | grep .; }
     wait_for "$E2E_DEADLINE" _sock 'sway-ipc.*.sock' || fail "sway did not start"
-    WAYLAND_DISPLAY=$(basename "$(_sock 'wayland-[0-9]*')") SWAYSOCK=$(_sock 'sway-ipc.*.sock')
-    export WAYLAND_DISPLAY SWAYSOCK
+    export WAYLAND_DISPLAY=$(basename "$(_sock 'wayland-[0-9]*')") SWAYSOCK=$(_sock 'sway-ipc.*.sock')
     wait_for "$E2E_DEADLINE" sni host || fail "waybar did not register a StatusNotifierItem host"
-    # A keyboard from the start: a keyboard that comes with each wtype loses the first keys.
-    as_user_spawn keyboard wtype -s 100000000
+    as_user_spawn keyboard wtype -s 100000000 # one keyboard throughout: a new one loses the first keys
 }
-wayland_panel_shows_icon() {
-    as_user grim -g "0,0 800x40" "$HOME/panel.png" 2>/dev/null && shows_zr_icon "$HOME/panel.png"
-}
+wayland_panel_shows_icon() { as_user grim -g "0,0 800x40" "$HOME/p.png" 2>/dev/null && shows_zr_icon "$HOME/p.png"; }
 
 _e2e_exit() {
     local rc=$? f
     trap - EXIT INT TERM
     if ((E2E_FAILED || rc || !E2E_FINISHED)); then
-        ((E2E_FINISHED || E2E_FAILED)) || _result 1 "test script ended early (status $rc)"
-        rc=1
-        for f in "$E2E_LOGS"/*.err; do
-            [[ -s $f ]] && note "---- $(basename "$f")" && tail -n 30 "$f" | sed 's/^/#   /'
-        done
+        ((E2E_FINISHED || E2E_FAILED)) || _result 1 "test script ended early (status $rc)"; rc=1
+        for f in "$E2E_LOGS"/*.err; do [[ -s $f ]] && note "---- $(basename "$f")" && tail -n 30 "$f" | sed 's/^/#   /'; done
         alive "$XVFB_PID" && /usr/bin/import -window root "$E2E_ROOT/failure.png" 2>/dev/null
     fi
     stop_all
     kill "$E2E_WATCHDOG" 2>/dev/null && wait "$E2E_WATCHDOG" 2>/dev/null
     if ((rc == 0)) && [[ -z ${E2E_KEEP:-} ]]; then rm -rf "$E2E_ROOT"; else note "kept: $E2E_ROOT"; fi
-    echo "1..$E2E_COUNT"
-    exit "$rc"
+    echo "1..$E2E_COUNT" && exit "$rc"
 }
 trap _e2e_exit EXIT
 trap '_result 1 interrupted; exit 130' INT
@@ -356,6 +254,3 @@ trap '_result 1 "ran longer than $E2E_TEST_TIMEOUT s"; exit 143' TERM
 mkfifo "$E2E_ROOT/watchdog"
 (read -r -t "$E2E_TEST_TIMEOUT" _ <>"$E2E_ROOT/watchdog" || kill -TERM $$) >/dev/null 2>&1 &
 E2E_WATCHDOG=$!
-for tool in Xvfb openbox trayer xdotool xwininfo xprop xclip /usr/bin/python3 /usr/bin/import /usr/bin/convert; do
-    command -v "$tool" >/dev/null || fail "missing $tool (see TEST_PACKAGES in tools/packages.sh)"
-done

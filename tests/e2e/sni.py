@@ -1,97 +1,54 @@
 #!/usr/bin/python3
 """Looks at and drives StatusNotifierItems on the session bus, as a tray host would.
-
-  sni.py host                  exit status 0 when a host has registered with the watcher
-  sni.py items                 the items the watcher lists, one "bus-name object-path" a line
-  sni.py prop ITEM NAME        one property of the item (ITEM as `items` prints it)
-  sni.py labels ITEM           the item's menu as a host shows it (DBusMenu reads '_' as the
-                               mnemonic marker, "__" as '_'), one JSON string a line, null for
-                               a separator
-  sni.py click ITEM TEXT       sends "clicked" to the menu item shown as exactly TEXT
-  sni.py call ITEM METHOD      Activate, SecondaryActivate or ContextMenu at (0, 0)
-"""
+sni.py host | items | prop ITEM NAME | labels ITEM | click ITEM LABEL | call ITEM METHOD
+(host: whether a host registered; ITEM as items prints it; labels as a host shows them, '_' the
+mnemonic marker, one JSON string a line, null a separator; METHOD e.g. Activate at (0, 0))"""
 import json
+import re
 import sys
 
 import dbus
 
-WATCHER = "org.kde.StatusNotifierWatcher"
-ITEM = "org.kde.StatusNotifierItem"
-MENU = "com.canonical.dbusmenu"
+WATCHER, ITEM, MENU, PROPS = "org.kde.StatusNotifierWatcher", "org.kde.StatusNotifierItem", \
+    "com.canonical.dbusmenu", dbus.PROPERTIES_IFACE
+bus = dbus.SessionBus()
 
 
-def item_object(bus, item):
+def item_object(item):
     name, _, path = item.partition(" ")
-    return bus.get_object(name, path or "/StatusNotifierItem", introspect=False)
-
-
-def menu_object(bus, item):
-    name = item.partition(" ")[0]
-    path = item_object(bus, item).Get(ITEM, "Menu", dbus_interface=dbus.PROPERTIES_IFACE)
     return bus.get_object(name, path, introspect=False)
 
 
-def menu_items(bus, item):
-    _, layout = menu_object(bus, item).GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface=MENU)
-    for child in layout[2]:
-        yield int(child[0]), child[1]
+def menu():  # (object, [(id, label shown or None for a separator)])
+    obj = bus.get_object(sys.argv[2].partition(" ")[0], item_object(sys.argv[2]).Get(ITEM, "Menu", dbus_interface=PROPS),
+                         introspect=False)
+    _, layout = obj.GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface=MENU)
+    return obj, [(int(c[0]), None if c[1].get("type") == "separator" else re.sub("_(.?)", r"\1", str(c[1].get("label")), flags=re.S))
+                 for c in layout[2]]
 
 
-def shown(label):
-    text, marker = [], False
-    for c in label:
-        if c == "_" and not marker:
-            marker = True
-            continue
-        text.append(c)
-        marker = False
-    return "".join(text)
-
-
-def watcher_property(bus, name):
+def main(command, *args):
     watcher = bus.get_object(WATCHER, "/StatusNotifierWatcher", introspect=False)
-    return watcher.Get(WATCHER, name, dbus_interface=dbus.PROPERTIES_IFACE)
-
-
-def items(bus):
-    for entry in watcher_property(bus, "RegisteredStatusNotifierItems"):
-        # Hosts store "name/path" or just "name".
-        name, slash, path = str(entry).partition("/")
-        print(name, "/" + path if slash else "/StatusNotifierItem")
-
-
-def main(argv):
-    bus = dbus.SessionBus()
-    command = argv[1]
     if command == "host":
-        return 0 if watcher_property(bus, "IsStatusNotifierHostRegistered") else 1
-    if command == "items":
-        items(bus)
+        return 0 if watcher.Get(WATCHER, "IsStatusNotifierHostRegistered", dbus_interface=PROPS) else 1
+    if command == "items":  # hosts store "name/path" or just "name"
+        for name, slash, path in (str(e).partition("/") for e in watcher.Get(WATCHER, "RegisteredStatusNotifierItems", dbus_interface=PROPS)):
+            print(name, "/" + path if slash else "/StatusNotifierItem")
     elif command == "prop":
-        value = item_object(bus, argv[2]).Get(ITEM, argv[3], dbus_interface=dbus.PROPERTIES_IFACE)
-        if argv[3] == "IconPixmap":
-            print(" ".join(f"{int(w)}x{int(h)}:{len(data)}" for w, h, data in value))
-        else:
-            print(value)
+        value = item_object(args[0]).Get(ITEM, args[1], dbus_interface=PROPS)
+        print(" ".join(f"{int(w)}x{int(h)}:{len(d)}" for w, h, d in value) if args[1] == "IconPixmap" else value)
     elif command == "labels":
-        for _, props in menu_items(bus, argv[2]):
-            label = props.get("label") if props.get("type") != "separator" else None
-            print(json.dumps(shown(str(label)) if label is not None else None, ensure_ascii=False))
+        print(*(json.dumps(label, ensure_ascii=False) for _, label in menu()[1]), sep="\n")
     elif command == "click":
-        for item_id, props in menu_items(bus, argv[2]):
-            if props.get("type") != "separator" and shown(str(props.get("label"))) == argv[3]:
-                menu_object(bus, argv[2]).Event(item_id, "clicked", dbus.Int32(0, variant_level=1),
-                                                dbus.UInt32(0), dbus_interface=MENU)
-                return 0
-        print("no menu item labelled", json.dumps(argv[3], ensure_ascii=False), file=sys.stderr)
-        return 1
+        obj, items = menu()
+        ids = [i for i, label in items if label == args[1]] or sys.exit(f"no menu item labelled {json.dumps(args[1])}")
+        obj.Event(ids[0], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0), dbus_interface=MENU)
     elif command == "call":
-        getattr(item_object(bus, argv[2]), argv[3])(0, 0, dbus_interface=ITEM)
+        getattr(item_object(args[0]), args[1])(0, 0, dbus_interface=ITEM)
     else:
-        print(__doc__, file=sys.stderr)
-        return 2
+        sys.exit(__doc__)
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(main(*sys.argv[1:]))

@@ -1,0 +1,118 @@
+#!/bin/bash
+# shellcheck disable=SC2016,SC2317,SC2034 # single-quoted conditions expand later, by name
+# ZapRun under StatusNotifierItem hosts, each on a session bus of its own, driven through the
+# exported item and its DBusMenu as the host drives them (sni.py). Arguments name the phases.
+. "$(dirname "$0")/lib.sh"
+
+# Names a menu could misread (DBusMenu's '_' mnemonic marker, Qt's '&', a tab, a control
+# character), and what every menu shows for each: control characters by their pictures.
+NAMES=("my_script" "a&b && c_d" $'tab\there' $'bell\a' "__init__")
+LABELS='"Preferences" "Quit ZapRun" null "my_script" "a&b && c_d" "tab␉here" "bell␇" "__init__"'
+prepare_store() { local a=() i; for i in "${!NAMES[@]}"; do a+=("${NAMES[i]}" "echo $i >>\"\$HOME/ran.log\""); done; write_store "${a[@]}"; }
+# check_item HOST : the item as the host reads it, its menu exactly, two scripts run through it.
+check_item() {
+    local item
+    item=$(sni_item) || fail "$1: no item"
+    check_eq "$1: Title, Id, ItemIsMenu" "ZapRun org.example.ZapRun 1" \
+        "$(for p in Title Id ItemIsMenu; do sni prop "$item" $p; done | paste -sd ' ')"
+    check "$1: the icon comes as pixels too" test -n "$(sni prop "$item" IconPixmap)"
+    check "$1: the menu's labels, as the host shows them" sni_labels_are "$LABELS"
+    rm -f "$HOME/ran.log"
+    require "$1: click \"my_script\", then \"a&b && c_d\" in the exported menu" \
+        eval 'sni click "$item" my_script && wait_for "$E2E_DEADLINE" ran_log_is 0 && sni click "$item" "a&b && c_d"'
+    check_within "$1: each ran its script" "$E2E_DEADLINE" ran_log_is $'0\n1'
+}
+quit_through_menu() {
+    require "$1: click \"Quit ZapRun\" in the exported menu" eval 'sni click "$(sni_item)" "Quit ZapRun" && wait_exit "$ZAPRUN_PID"'
+    check_eq "$1: zaprun ended with status 0" 0 "$EXIT_STATUS"
+    check_within "$1: its item left the host" "$E2E_DEADLINE" sni_item_count_is 0
+    stop_all
+}
+
+phase_lxqt() { # StatusNotifierItem only, started after zaprun, then restarted
+    start_xvfb && start_session_bus && prepare_store
+    start_zaprun
+    require_within "no tray yet: one line on stderr" "$E2E_DEADLINE" eval '[[ $(zaprun_stderr_lines) == 1 ]]'
+    local round before
+    for round in "started late" restarted; do
+        [[ $round == restarted ]] && stop_process "$PANEL_PID" &&
+            check_within "the item is gone with the host" "$E2E_DEADLINE" sni_item_count_is 0
+        start_lxqt_panel
+        require_within "lxqt-panel $round: the item registers" "$E2E_DEADLINE" sni_item_count_is 1
+        check_within "  the panel shows the zR icon" "$E2E_DEADLINE" x_panel_shows_icon
+    done
+    check_item lxqt-panel
+    check_eq "no icon name while the icon is not installed; stderr still one line" " 1" \
+        "$(sni prop "$(sni_item)" IconName) $(zaprun_stderr_lines)"
+    # A left click (Activate) on X11 opens ZapRun's menu at the pointer, a popup, not a window.
+    before=$(app_windows)
+    require "Activate the item, as a left click does" sni call "$(sni_item)" Activate
+    require "  a menu opens" wait_new_window "$before" "$ZAPRUN_PID" popup
+    keys Escape
+    quit_through_menu lxqt-panel
+}
+
+phase_xfce() { # its systray serves both protocols; Qt takes the D-Bus one when its host is there
+    start_xvfb && start_session_bus && start_xfce_panel && prepare_store
+    mkdir -p "$XDG_DATA_HOME/icons/hicolor/48x48/apps" # the icon installed for this user
+    /usr/bin/convert -size 48x48 xc:'#ffd33d' "$XDG_DATA_HOME/icons/hicolor/48x48/apps/org.example.ZapRun.png"
+    start_zaprun
+    require_within "the item registers with xfce4-panel" "$E2E_DEADLINE" sni_item_count_is 1
+    check_within "the panel shows the zR icon" "$E2E_DEADLINE" x_panel_shows_icon
+    check_item xfce4-panel
+    check_eq "the installed icon is offered by name" org.example.ZapRun "$(sni prop "$(sni_item)" IconName)"
+    check_eq "nothing on stderr" "" "$(zaprun_stderr)"
+    quit_through_menu xfce4-panel
+}
+
+# The editor through sway's eyes: "focused", "urgent" or "shown"; nothing while unmapped.
+editor_state() {
+    as_user swaymsg -t get_tree 2>/dev/null | /usr/bin/python3 -c 'import json, sys
+def walk(n): return [n] + [m for c in n.get("nodes", []) + n.get("floating_nodes", []) for m in walk(c)]
+print(*["focused" if n.get("focused") else "urgent" if n.get("urgent") else "shown" for n in walk(json.load(sys.stdin))
+        if n.get("app_id") == "org.example.ZapRun" and n.get("name") == "ZapRun"])'
+}
+editor_is() { [[ $(editor_state) == "$1" ]]; }
+leave_editor() { as_user swaymsg workspace 2 >/dev/null && wait_for "$E2E_DEADLINE" not editor_is focused; }
+# copy_then_add NAME KEYS... : text copied elsewhere, "Preferences" brings the editor back
+# focused; NAME typed in the name field (reached by KEYS) and Add store that text.
+copy_then_add() {
+    local text="$1 text $RANDOM"
+    require "$1: the editor has lost the focus" leave_editor
+    require "$1: copied elsewhere, choose Preferences in the tray menu" \
+        eval 'as_user wl-copy -- "$text" && sni click "$(sni_item)" Preferences'
+    check_within "$1: the editor comes back, focused" "$E2E_DEADLINE" editor_is focused
+    as_user wtype "${@:2}" "$1" -k Tab -k space
+    check_within "$1: Add stored the copied text" "$E2E_DEADLINE" eval '[[ $(store_py "b[-1]") == "$text" ]]'
+}
+phase_sway() { # as an unprivileged user: sway refuses root
+    start_sway_waybar
+    write_store "run me" 'echo ran >>"$HOME/ran.log"'
+    ((EUID == 0)) && chown -R "$WAYLAND_USER" "$XDG_CONFIG_HOME/zaprun"
+    as_user_spawn zaprun-1 "$ZAPRUN_BIN" && ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=zaprun-1
+    require_within "the item registers with waybar" "$E2E_DEADLINE" sni_item_count_is 1
+    check_within "waybar shows the zR icon" "$E2E_DEADLINE" wayland_panel_shows_icon
+    check_eq "Title, ItemIsMenu" "ZapRun 1" "$(sni prop "$(sni_item)" Title) $(sni prop "$(sni_item)" ItemIsMenu)"
+    # waybar draws its own menu on a left click; Activate all the same opens nothing.
+    require "Activate the item, as a left click does" sni call "$(sni_item)" Activate
+    check_holds "  no window appears" 500 eval '[[ -z $(editor_state) ]]'
+    require "choose the script in the exported menu" sni click "$(sni_item)" "run me"
+    check_within "  it ran" "$E2E_DEADLINE" ran_log_is ran
+    require "choose Preferences" sni click "$(sni_item)" Preferences
+    require_within "  the editor window appears, focused" "$E2E_DEADLINE" editor_is focused
+    copy_then_add first # the name field has the focus
+    copy_then_add second -M shift -k Tab -m shift # back from Add
+    check "waybar's menu follows the additions" sni_labels_are '"Preferences" "Quit ZapRun" null "run me" "first" "second"'
+    require "a second launch, the editor not focused" leave_editor
+    as_user_spawn zaprun-2 "$ZAPRUN_BIN" && wait_exit "$E2E_LAST_PID"
+    check_eq "  exits with status 0" 0 "$EXIT_STATUS"
+    check_within "  and the editor comes back, focused" "$E2E_DEADLINE" editor_is focused
+    as_user swaymsg focus_on_window_activation urgent >/dev/null
+    require "sway set to refuse the focus, the editor not focused" leave_editor
+    require "  choose Preferences" sni click "$(sni_item)" Preferences
+    check_within "  the editor asks for attention: urgent" "$E2E_DEADLINE" editor_is urgent
+    quit_through_menu waybar
+}
+
+for phase in "$@"; do "phase_$phase"; done
+finish

@@ -1,0 +1,171 @@
+#!/bin/bash
+# shellcheck disable=SC2016,SC2317,SC2119,SC2155 # single-quoted scripts and conditions expand later, by name
+# The real zaprun on Xvfb with openbox and an XEmbed tray (trayer), driven from the keyboard and
+# the tray menu. Arguments name the phases to run.
+. "$(dirname "$0")/lib.sh"
+
+log() { echo "echo $1 >>\"\$HOME/ran.log\"${2:+; $2}"; } # NAME [MORE] : a script that logs NAME
+quits_cleanly() { require "Quit ZapRun" eval 'choose 2 && wait_exit "$ZAPRUN_PID"' && check_eq "  ends zaprun with status 0" 0 "$EXIT_STATUS"; }
+# In a session of its own, as a desktop starts it: a script signalling its group must not reach us.
+start_zaprun_alone() { local real=$ZAPRUN_BIN ZAPRUN_BIN; ZAPRUN_BIN=$(command -v setsid); start_zaprun "$real"; }
+REOPEN='import contextlib, socket, sys; s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
+with contextlib.suppress(OSError): s.sendall(b"reopen\n")'
+
+phase_agent() {
+    spawn nodisplay env DISPLAY=:$((6000 + RANDOM % 3000)) "$ZAPRUN_BIN" && wait_exit "$E2E_LAST_PID"
+    check_eq "no display: exit status 1, one line on stderr" "1 1" "$EXIT_STATUS $(file_lines "$E2E_LOGS/nodisplay.err")"
+    check "  about the display, and no store written" eval 'grep -qi display "$E2E_LOGS/nodisplay.err" && ! test -e "$(store_file)"'
+    start_desktop
+    write_store alpha "$(log alpha)" "beta two" "$(log beta)"
+    start_zaprun
+    require_within "one icon embeds in the tray" "$E2E_DEADLINE" tray_icon_count_is 1
+    require "item 4 runs the second script" eval 'choose 4 && wait_for "$E2E_DEADLINE" ran_log_is beta'
+    DISPLAY=$DISPLAY.0 start_zaprun && wait_exit "$E2E_LAST_PID"
+    check_eq "a second zaprun on the same display exits 0, saying nothing" "0 " "$EXIT_STATUS $(zaprun_stderr "$ZAPRUN_LAST_LOG")"
+    check_within "  and the first brings its editor forward" "$E2E_DEADLINE" shown_count_is 1
+    activate "$(shown_windows)" && keys alt+F4
+    require_within "Alt+F4 hides the editor" "$E2E_DEADLINE" shown_count_is 0
+    local socket=$(compgen -G "$XDG_RUNTIME_DIR/zaprun-*.socket")
+    check "the single-instance socket is its user's only" eval '[[ $(stat -c %a "$socket") == 700 ]]'
+    # The way through the file system opened on purpose: the peer check alone must refuse.
+    chmod 755 "$XDG_RUNTIME_DIR" "$HOME" "$E2E_ROOT" "$(dirname "$HOME")" && chmod 777 "$socket"
+    require "another user reaches it" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+        /usr/bin/python3 -c "$REOPEN" "$socket"
+    check_holds "  its re-open request is ignored" 1000 eval 'alive "$ZAPRUN_PID" && shown_count_is 0'
+    quits_cleanly
+    check_eq "  with nothing on stderr, having run only the chosen script" "|beta" "$(zaprun_stderr)|$(cat "$HOME/ran.log")"
+    check_within "  its icon leaves the tray" "$E2E_DEADLINE" tray_icon_count_is 0
+}
+
+phase_late_tray() { # without a session bus, and with one but no StatusNotifierItem host
+    for bus in no yes; do
+        fresh_home
+        start_xvfb && start_openbox
+        [[ $bus == no ]] || start_session_bus
+        write_store late "$(log late)"
+        start_zaprun
+        require_within "bus $bus, no tray: one line on stderr" "$E2E_DEADLINE" eval '[[ $(zaprun_stderr_lines) == 1 ]]'
+        start_trayer
+        check_within "  the icon embeds in the late tray" "$E2E_DEADLINE" tray_icon_count_is 1
+        check_holds "  exactly once" 500 tray_icon_count_is 1
+        require "  its menu runs the script" eval 'choose 3 && wait_for "$E2E_DEADLINE" ran_log_is late'
+        quits_cleanly
+        check_eq "  stderr still has its one line" 1 "$(zaprun_stderr_lines)"
+        stop_all
+    done
+}
+
+in_front_with_focus() { [[ $(xdotool getactivewindow) == "$1" && $(xdotool getwindowfocus) == "$1" ]]; } # WIN, raised by openbox
+add_as() { keys ctrl+a && xdotool type --delay 20 -- "$1" && keys Tab space; } # from the name field
+# popup_placed ED POP : just under or above the editor's button row, wholly on the screen.
+popup_placed() {
+    local ey eh px py pw ph && read -r _ ey _ eh < <(window_geometry "$1") && read -r px py pw ph < <(window_geometry "$2")
+    ((py >= ey + eh - 50 && py <= ey + eh + 5 || py + ph >= ey + eh - 80 && py + ph <= ey + eh - 20)) &&
+        ((px >= 0 && py >= 0 && px + pw <= 800 && py + ph <= 600))
+}
+# The editor (tab order: name field, Add, Delete, table, Preview) takes the clipboard's newest text
+# each time it is brought back or reached from another application.
+phase_editor() {
+    start_desktop
+    local first=$E2E_ROOT/first.sh reader='xclip -selection clipboard -o >"$HOME/clip"' ed pop holder before
+    write_store reader "$reader"
+    start_zaprun
+    require_within "the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+    # Blanks at line ends, a tab, quotes, UTF-8, no line break at the end.
+    printf '%s\n' '# first   ' 'm="$HOME/marker"	' "printf '%s' \"Grüße, it's ✓\" >\"\$m\"  " | head -c -1 >"$first"
+    require "a script is on the clipboard" clipboard_put "$first"
+    require "Preferences brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1'
+    ed=$(shown_windows)
+    check_within "  in front, active, with the keyboard focus, and stays so" "$E2E_DEADLINE" \
+        holds_for 500 in_front_with_focus "$ed"
+    add_as "Say Hello"
+    check_within "Add stores the name and the copied text, byte for byte" "$E2E_DEADLINE" store_last_is "Say Hello" "$first"
+    holder=$XCLIP_PID before=$(app_windows)
+    keys Tab Tab ctrl+End Tab space
+    require "the last row's Preview opens a popup" wait_new_window "$before" "$ZAPRUN_PID" popup
+    pop=$NEW_WINDOW && check "  hanging from the button row, on the screen" popup_placed "$ed" "$pop"
+    keys shift+Tab space # back from the text, where Tab is text
+    check_within "its copy button puts exactly the script's bytes on the clipboard" "$E2E_DEADLINE" clipboard_has_file "$first"
+    check_within "  and the clipboard's previous owner let go" "$E2E_DEADLINE" gone "$holder"
+    keys Escape
+    check_within "Escape closes the popup" "$E2E_DEADLINE" window_gone "$pop"
+    require "a script reading the clipboard zaprun owns" choose 3
+    check_within "  reads it: no deadlock" "$E2E_DEADLINE" eval '[[ $(cat "$HOME/clip" 2>/dev/null) == "$(cat "$first")" ]]'
+    activate "$ed" && keys shift+Tab shift+Tab space
+    check_within "Delete removes the selected row: the other stays paired, untouched" "$E2E_DEADLINE" \
+        eval 'store_names_are reader && [[ $(store_py "chr(10).join(b)") == "$reader" ]]'
+    spawn xmessage xmessage -name otherapp -geometry 300x100+20+400 "another application"
+    require_within "another application's window appears" "$E2E_DEADLINE" xdotool search --onlyvisible --classname otherapp
+    require "switch to it" activate "$(xdotool search --onlyvisible --classname otherapp | head -n 1)"
+    printf 'echo "$((6 * 7))"\n\n# ends with a blank line\n\n' >"$E2E_ROOT/second.sh"
+    require "a second script is on the clipboard" clipboard_put "$E2E_ROOT/second.sh"
+    require "switch back to the editor" activate "$ed"
+    check_holds "  which holds the focus" 500 in_front_with_focus "$ed"
+    keys shift+Tab shift+Tab # from Delete
+    add_as second
+    check_within "its stored body is the text copied in the other application" "$E2E_DEADLINE" store_last_is second "$E2E_ROOT/second.sh"
+    activate "$ed" && keys alt+F4
+    check_holds "Alt+F4 hides the editor, zaprun running on with its icon" 500 eval 'shown_count_is 0 && tray_icon_count_is 1'
+    quits_cleanly
+    check_eq "nothing on zaprun's stderr" "" "$(zaprun_stderr)"
+}
+
+# inside_work_area WIN : the window and its frame lie within the desktop's work area.
+inside_work_area() {
+    local x y w h l r t b wx wy ww wh && read -r x y w h < <(window_geometry "$1") || return 1
+    read -r l r t b _ < <(xprop -id "$1" _NET_FRAME_EXTENTS | tr -dc '0-9 ')
+    read -r wx wy ww wh _ < <(xprop -root _NET_WORKAREA | tr -dc '0-9 ')
+    ((x - l >= wx && y - t >= wy && x + w + r <= wx + ww && y + h + b <= wy + wh))
+}
+phase_scripts() { # scripts cannot hurt ZapRun, and nothing runs or opens that the user did not ask for
+    start_desktop
+    write_store "group killer" "trap '' TERM; trap 'kill 0' EXIT; $(log group)" \
+        waits "$(log waits 'while [ ! -e "$HOME/go" ]; do sleep 0.05; done')" \
+        long "seq 1 60 >&2; head -c 3000 /dev/zero | tr '\0' x >&2; exit 1"
+    start_zaprun_alone
+    require_within "the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+    require "a script that signals its group runs" eval 'choose 3 && wait_for "$E2E_DEADLINE" ran_log_is group'
+    check_holds "  zaprun survives it, its icon in the tray" 1000 eval 'alive "$ZAPRUN_PID" && tray_icon_count_is 1'
+    require "a script that waits runs" eval 'choose 4 && wait_for "$E2E_DEADLINE" ran_log_is $'"'group\nwaits'"
+    local before=$(app_windows)
+    click_tray_icon && keys Down Down Return
+    : >"$HOME/go"
+    check_holds "the click and keys made during the run are dropped" 1500 \
+        eval '! new_window "$before" && ran_log_is $'"'group\nwaits'"
+    require "a script with a long error brings the Error! dialog" choose 5 dialog
+    check_holds "  alone: the editor does not come forward" 1000 eval '[[ $(shown_windows) == "$DIALOG_WIN" ]]'
+    check "  it fits the screen's work area" inside_work_area "$DIALOG_WIN"
+    require "Return closes it" alert_ok "$DIALOG_WIN"
+    check_holds "  and no ZapRun window shows afterwards" 1000 shown_count_is 0
+    quits_cleanly
+}
+
+phase_signals() {
+    start_desktop
+    local sig own bg folder
+    for sig in TERM HUP INT; do
+        fresh_home && export TMPDIR=$HOME/tmp && mkdir -p "$TMPDIR"
+        write_store stays 'sleep 600 & echo $! >"$HOME/bg.pid"; echo $$ >"$HOME/own.pid"; exec sleep 600'
+        start_zaprun_alone
+        require_within "$sig: the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+        require "  the script runs" eval 'choose 3 && wait_for "$E2E_DEADLINE" test -s "$HOME/own.pid"'
+        own=$(cat "$HOME/own.pid") bg=$(cat "$HOME/bg.pid")
+        check "  its script file and zaprun's socket are there" eval '[[ -n $(ls -A "$TMPDIR") && -n $(find "$XDG_RUNTIME_DIR" -type s) ]]'
+        kill -"$sig" "$ZAPRUN_PID" && wait_exit "$ZAPRUN_PID"
+        check_eq "  SIG$sig ends zaprun with status 0, leaving no script file or socket" "0" \
+            "$EXIT_STATUS$(find "$TMPDIR" -mindepth 1; find "$XDG_RUNTIME_DIR" -type s)"
+        check_within "  the script's own process is ended" "$E2E_DEADLINE" gone "$own"
+        check "  what it started in the background runs on" alive "$bg"
+        kill "$bg" "$own" 2>/dev/null
+    done
+    folder=$XDG_CONFIG_HOME/zaprun && rm -rf "$folder" && echo "not a folder" >"$folder"
+    start_zaprun
+    require_within "a store folder that cannot be made: zaprun starts" "$E2E_DEADLINE" tray_icon_count_is 1
+    require "  Preferences, which writes the store, brings a dialog" choose 1 dialog
+    check "  zaprun's stderr names the file" grep -qF "could not save to $folder/defaults.json" "$E2E_LOGS/$ZAPRUN_LOG.err"
+    require "  Ok closes it" alert_ok "$DIALOG_WIN"
+    check_holds "  and zaprun runs on" 500 alive "$ZAPRUN_PID"
+}
+
+for phase in "$@"; do "phase_$phase"; done
+finish
