@@ -12,6 +12,7 @@
 #include "store/defaults.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -59,7 +60,6 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("ZapRun"));
     QApplication::setApplicationDisplayName(QStringLiteral("ZapRun"));
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(zapRunIcon());
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 
     SingleInstance instance;
@@ -83,5 +83,7 @@ int main(int argc, char **argv)
         reportMissingTray();
         AppState::shared().activateIgnoringOtherApps(&editor);
     }
+    // Every window's icon is drawn in seven sizes; the tray's icon, in one, shows first.
+    QTimer::singleShot(0, [] { QApplication::setWindowIcon(zapRunIcon()); });
     return QApplication::exec();
 }
