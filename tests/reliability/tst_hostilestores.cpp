@@ -16,6 +16,7 @@
 
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -188,6 +189,31 @@ private slots:
         QCOMPARE(aside.size(), 1);
         QCOMPARE(readAll(folder_ + QLatin1Char('/') + aside[0]), outside);
         QCOMPARE(modeOf(folder_ + QLatin1Char('/') + aside[0]), 0600);
+    }
+
+    // Another program's edit while ZapRun runs is followed; a damaged version it leaves is never
+    // written over but kept aside. A store made under umask 000 is private all the same.
+    void outsideChangesAreFollowedAndANewStoreIsPrivate()
+    {
+        QVERIFY(writeFile(path_, kTwo));
+        Defaults defaults(path_);
+        QSignalSpy changed(&defaults, &Defaults::didChange);
+        QVERIFY(writeFile(path_, store("[\"c\"]", "c")));
+        QTRY_VERIFY(!changed.isEmpty());
+        QCOMPARE(library::returnAllNames(defaults), list("c"));
+        const QByteArray damaged = "{\"all scripts names\": [\"" + kSecret;
+        QVERIFY(writeFile(path_, damaged));
+        outputOf(2, [&] { defaults.setInteger(sel_script, 0); });
+        QCOMPARE(library::returnAllScripts(Defaults(path_)), scripts("c"));
+        const QStringList aside = QDir(folder_).entryList({QStringLiteral("*corrupt-*")});
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readAll(folder_ + QLatin1Char('/') + aside[0]), damaged);
+
+        const mode_t umask = ::umask(0);
+        Defaults(home_->path(QStringLiteral("new/zaprun/defaults.json"))).setInteger(sel_script, 0);
+        ::umask(umask);
+        QCOMPARE(modeOf(home_->path(QStringLiteral("new/zaprun"))), 0700);
+        QCOMPARE(modeOf(home_->path(QStringLiteral("new/zaprun/defaults.json"))), 0600);
     }
 
     // Names are equal when canonically equivalent, at any size.
