@@ -69,6 +69,23 @@ bool writeNew(const QString &path, const QByteArray &bytes)
     return true;
 }
 
+// Plain read(2), no QFile: the first reading runs on a thread of its own before QApplication
+// exists, and the first thread to make a QObject becomes Qt's main thread.
+bool readToEnd(int fd, qsizetype expected, QByteArray &bytes)
+{
+    bytes.reserve(expected + 1);
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return true;
+        if (got < 0 && errno != EINTR)
+            return false;
+        if (got > 0)
+            bytes.append(buffer, got);
+    }
+}
+
 } // namespace
 
 void complain(const QString &line)
@@ -106,14 +123,11 @@ Version read(const QString &path)
             ::close(fd);
         return version;
     }
-    QFile file;
     if (!S_ISREG(info.st_mode))
         version.problem = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder")
                                                 : QStringLiteral("it is not a regular file");
-    else if (!file.open(fd, QIODevice::ReadOnly))
-        version.problem = file.errorString();
-    else
-        version.bytes = file.readAll();
+    else if (!readToEnd(fd, qsizetype(info.st_size), version.bytes))
+        version.problem = lastError();
     // The identity of what was read: a change made during the read shows as a later version.
     if (::fstat(fd, &info) == 0)
         version.identity = identityOf(info);
