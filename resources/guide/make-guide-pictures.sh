@@ -55,6 +55,8 @@ menu_highlight() { # N : the Nth item of the open menu highlighted by the keyboa
 }
 
 # The menu's own picture changes once the highlight is drawn; wait for it to settle.
+# The pointer out of the pictures: the bottom-left corner of the screen.
+park_pointer() { xdotool mousemove 0 $((SCREEN_H - 1)); }
 picture_of() { /usr/bin/import -window "$1" "$2" 2>/dev/null; }
 settled() { # WIN : two pictures of WIN in a row are the same
     picture_of "$1" "$E2E_ROOT/a.png" && picture_of "$1" "$E2E_ROOT/b.png" &&
