@@ -15,6 +15,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <memory>
 
 namespace {
@@ -35,6 +38,13 @@ template <typename Window> void openFrom(QAction *action)
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
     });
+}
+
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
 }
 
 void reportMissingTray()
@@ -83,7 +93,11 @@ int main(int argc, char **argv)
         reportMissingTray();
         AppState::shared().activateIgnoringOtherApps(&editor);
     }
-    // Every window's icon is drawn in seven sizes; the tray's icon, in one, shows first.
-    QTimer::singleShot(0, [] { QApplication::setWindowIcon(zapRunIcon()); });
+    // Every window's icon is drawn in seven sizes; the tray's icon, in one, shows first. Then
+    // what start-up freed (the library's parse, on a thread of its own) goes back to the system.
+    QTimer::singleShot(0, [] {
+        QApplication::setWindowIcon(zapRunIcon());
+        releaseFreedMemory();
+    });
     return QApplication::exec();
 }
