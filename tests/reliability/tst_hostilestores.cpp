@@ -286,7 +286,8 @@ private slots:
         const QStringList bodies = scripts(damage.tags);
         std::unique_ptr<Defaults> defaults;
         placeStore(damage.place, damage.bytes);
-        QByteArray output = outputOf(2, [&] { defaults = std::make_unique<Defaults>(path_); });
+        QByteArray output = outputOf(
+            2, [&] { defaults = std::make_unique<Defaults>(path_, Defaults::readAhead(path_)); });
         QCOMPARE(library::returnAllNames(*defaults), entries(damage.names));
         QCOMPARE(library::returnAllScripts(*defaults), bodies);
         QCOMPARE(defaults->integerForKey(sel_script), damage.index);
