@@ -24,7 +24,7 @@ lint() {
     mapfile -t scripts < <(git ls-files '*.sh' .ci/run)
     mapfile -t sources < <(git ls-files '*.cpp' '*.h' '*.c')
     echo "=== lint: shellcheck ${#scripts[@]} scripts, clang-format ${#sources[@]} files"
-    shellcheck --severity=warning "${scripts[@]}" || status=1
+    shellcheck "${scripts[@]}" || status=1
     clang-format --dry-run --Werror "${sources[@]}" || status=1
 }
 

@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2016,SC2317,SC2034 # single-quoted conditions expand later, by name
+# shellcheck disable=SC2016,SC2317,SC2034,SC2119 # conditions expand later, by name; helpers take optional arguments
 # ZapRun under StatusNotifierItem hosts, each on a session bus of its own, driven through the
 # exported item and its DBusMenu as the host drives them (sni.py). Arguments name the phases.
 . "$(dirname "$0")/lib.sh"
@@ -14,7 +14,7 @@ check_item() {
     local item
     item=$(sni_item) || fail "$1: no item"
     check_eq "$1: Title, Id, ItemIsMenu" "ZapRun org.example.ZapRun 1" \
-        "$(for p in Title Id ItemIsMenu; do sni prop "$item" $p; done | paste -sd ' ')"
+        "$(for p in Title Id ItemIsMenu; do sni prop "$item" "$p"; done | paste -sd ' ')"
     check "$1: the icon comes as pixels too" test -n "$(sni prop "$item" IconPixmap)"
     check "$1: the menu's labels, as the host shows them" sni_labels_are "$LABELS"
     rm -f "$HOME/ran.log"

@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2016,SC2317 # single-quoted conditions expand later, by name
+# shellcheck disable=SC2016,SC2317,SC2119 # conditions expand later, by name; helpers take optional arguments
 # The installed tree and the Debian package of a finished build.
 # Usage: package_test.sh BUILD_DIR APP_ID VERSION PHASE...
 build=$1 app_id=$2 version=$3
