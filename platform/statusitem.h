@@ -27,7 +27,6 @@ public:
     QString toolTip() const { return toolTip_; }
     void setToolTip(const QString &toolTip);
     void setContextMenu(QMenu *menu);
-    QMenu *contextMenu() const { return menu_; }
     void show();
     // Where the icon is on the screen; invalid when the tray does not say.
     QRect geometry() const;
