@@ -91,10 +91,10 @@ char *appendEscaped(char16_t c, char *out)
     return out;
 }
 
-// One element of an array as Qt writes it indented inside the object, made in one buffer of
-// its final size: a body runs to tens of megabytes. Qt writes a text with surrogates, which it
-// escapes when they do not pair.
-QByteArray elementText(const QString &element)
+// One element of an array as Qt writes it indented inside the object, escaped straight onto
+// the end of the text: a body runs to tens of megabytes. Qt writes a text with surrogates, which
+// it escapes when they do not pair.
+void appendElementText(QByteArray &text, const QString &element)
 {
     qsizetype size = 8 + 2;
     for (const QChar c : element) {
@@ -102,22 +102,35 @@ QByteArray elementText(const QString &element)
         if (n == 0) {
             const QByteArray alone =
                 QJsonDocument(QJsonArray{element}).toJson(QJsonDocument::Compact);
-            return QByteArray(8, ' ') + alone.mid(1, alone.size() - 2);
+            text += QByteArray(8, ' ') + alone.mid(1, alone.size() - 2);
+            return;
         }
         size += n;
     }
-    QByteArray text(size, Qt::Uninitialized);
-    char *out = std::fill_n(text.data(), 8, ' ');
+    const qsizetype from = text.size();
+    text.resize(from + size);
+    char *out = std::fill_n(text.data() + from, 8, ' ');
     *out++ = '"';
     for (const QChar c : element)
         out = appendEscaped(c.unicode(), out);
     *out = '"';
-    return text;
 }
 
 bool sameData(const QString &a, const QString &b)
 {
     return a.constData() == b.constData() && a.size() == b.size();
+}
+
+// Whether `after` is `before` without its element at `at`.
+bool isOneRemoved(const QStringList &before, const QStringList &after, qsizetype at)
+{
+    if (after.size() != before.size() - 1)
+        return false;
+    for (qsizetype i = at; i < after.size(); ++i) {
+        if (!sameData(before[i + 1], after[i]))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -247,22 +260,65 @@ void Defaults::insert(const QString &key, const QJsonValue &value)
     fragments_.remove(key);
 }
 
-// Elements shared with the array stored before keep their text: an add appends, a delete
-// shifts the later ones by one place.
 void Defaults::insert(const QString &key, const QStringList &value)
 {
     values_.remove(key);
-    const Strings before = arrays_.value(key);
-    Strings strings{value, QByteArrayList(value.size())};
-    for (qsizetype i = 0; i < value.size(); ++i) {
+    Strings before = arrays_.take(key);
+    arrays_.insert(key,
+                   before.written() ? edited(std::move(before), value) : Strings{value, {}, {}});
+}
+
+// Elements shared with the array stored before keep their text. An add appends to it, and a
+// delete cuts the element out of it, in place; any other change copies the shared text once.
+Defaults::Strings Defaults::edited(Strings before, const QStringList &value)
+{
+    const qsizetype old = before.list.size();
+    qsizetype kept = 0;
+    while (kept < value.size() && kept < old && sameData(before.list[kept], value[kept]))
+        ++kept;
+    Strings after{value, {}, {}};
+    if (kept == old || kept == value.size()) {
+        after.text = std::move(before.text);
+        after.text.truncate(kept == 0 ? 0 : before.ends[kept - 1]);
+        after.ends = std::move(before.ends);
+        after.ends.resize(kept);
+        after.append({}, 0);
+    } else if (isOneRemoved(before.list, value, kept)) {
+        const qsizetype removed = before.start(kept + 1) - before.start(kept);
+        after.text = std::move(before.text);
+        after.text.remove(before.start(kept), removed);
+        after.ends = std::move(before.ends);
+        after.ends.removeAt(kept);
+        for (qsizetype i = kept; i < after.ends.size(); ++i)
+            after.ends[i] -= removed;
+    } else {
+        after.text.reserve(before.text.size());
+        after.append(before, old);
+    }
+    return after;
+}
+
+// Appends the elements not yet in the text. Each is the text of the same string in `before` at
+// the same place or one place away, if `before` has it, or else escaped anew.
+void Defaults::Strings::append(const Strings &before, qsizetype shared)
+{
+    for (qsizetype i = ends.size(); i < list.size(); ++i) {
+        if (i > 0)
+            text += ",\n";
+        qsizetype from = -1;
         for (const qsizetype j : {i, i + 1, i - 1}) {
-            if (j >= 0 && j < before.texts.size() && sameData(before.list[j], value[i])) {
-                strings.texts[i] = before.texts[j];
+            if (j >= 0 && j < shared && sameData(before.list[j], list[i])) {
+                from = j;
                 break;
             }
         }
+        if (from < 0)
+            appendElementText(text, list[i]);
+        else
+            text.append(before.text.constData() + before.start(from),
+                        before.ends[from] - before.start(from));
+        ends.append(text.size());
     }
-    arrays_.insert(key, strings);
 }
 
 // A file that a rewrite would change beyond the written keys (mistyped values, missing or
@@ -280,7 +336,7 @@ void Defaults::adopt(const StoreFile::Contents &contents)
             list.reserve(array.size());
             for (const QJsonValue &element : array)
                 list.append(element.toString());
-            arrays_.insert(it.key(), Strings{list, QByteArrayList(list.size())});
+            arrays_.insert(it.key(), Strings{list, {}, {}});
         } else {
             values_.insert(it.key(), it.value());
         }
@@ -341,8 +397,8 @@ qsizetype Defaults::lengthOf(const QString &key) const
 }
 
 // The same bytes as Qt writes the whole object indented, as pieces to be written in turn: the
-// text of every element and every other value is kept between writes, so a write copies the
-// file's bytes once, into the file.
+// text of every array and every other value is kept between writes, so a write copies no bytes
+// but into the file.
 QByteArrayList Defaults::serialized()
 {
     QStringList keys = values_.keys() + arrays_.keys();
@@ -364,14 +420,13 @@ QByteArrayList Defaults::serialized()
             pieces.append(empty);
             continue;
         }
-        pieces.append(empty.chopped(5)); // up to "[\n"
-        for (qsizetype i = 0; i < found->list.size(); ++i) {
-            if (found->texts[i].isNull())
-                found->texts[i] = elementText(found->list[i]);
-            if (i > 0)
-                pieces.append(QByteArrayLiteral(",\n"));
-            pieces.append(found->texts[i]);
+        if (!found->written()) {
+            found->text.clear();
+            found->ends.clear();
+            found->append({}, 0);
         }
+        pieces.append(empty.chopped(5)); // up to "[\n"
+        pieces.append(found->text);
         pieces.append(QByteArrayLiteral("\n    ]"));
     }
     pieces.append(keys.isEmpty() ? QByteArrayLiteral("}\n") : QByteArrayLiteral("\n}\n"));

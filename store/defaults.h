@@ -52,16 +52,23 @@ signals:
     void saveFailed(const QString &file, const QString &reason);
 
 private:
-    // An array of strings with each element's JSON text, kept between writes: a write of ten
-    // thousand bodies only joins the texts.
+    // An array of strings with its elements' JSON text, kept between writes: a write of ten
+    // thousand bodies writes the kept text as it stands, and a change of the array rewrites only
+    // what it changed.
     struct Strings {
         QStringList list;
-        QByteArrayList texts; // empty until first written
+        QByteArray text;       // the elements' texts, joined by ",\n"
+        QList<qsizetype> ends; // where each element's text ends; fewer until first written
+
+        bool written() const { return ends.size() == list.size(); }
+        qsizetype start(qsizetype i) const { return i == 0 ? 0 : ends[i - 1] + 2; }
+        void append(const Strings &before, qsizetype shared);
     };
 
     void store(const QStringList &keys, const std::function<void()> &apply);
     void insert(const QString &key, const QJsonValue &value);
     void insert(const QString &key, const QStringList &value);
+    static Strings edited(Strings before, const QStringList &value);
     void adopt(const StoreFile::Contents &contents);
     StoreFile::Outcome followBeforeWriting(const QStringList &keys);
     void followOutsideChange();

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -20,12 +21,14 @@ constexpr int kSettleMs = 150;
 // QSaveFile::commit() renames its file into place even when the final flush failed, and a short
 // write (a full disk, a file size limit) reports no error: either would replace the store with
 // a truncated file. So every byte must be written and flushed before the commit. The pieces
-// are joined once and written unbuffered: one copy of the file's bytes, one system call.
+// are written in turn, unbuffered, from where they are kept: no copy of the file's bytes.
 bool writeWhole(QSaveFile &file, const QByteArrayList &pieces)
 {
     errno = 0;
-    const QByteArray bytes = pieces.join();
-    return file.write(bytes) == bytes.size() && file.flush();
+    return std::all_of(
+               pieces.begin(), pieces.end(),
+               [&file](const QByteArray &piece) { return file.write(piece) == piece.size(); }) &&
+           file.flush();
 }
 
 } // namespace

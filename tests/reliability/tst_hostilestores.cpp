@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <functional>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -167,6 +168,35 @@ private slots:
         second.setStringArrays({{all_scripts_name, {}}, {all_scripts, {}}});
         QVERIFY(library::userAlreadyExist(Defaults(path_), all_scripts_name));
         QCOMPARE(readAll(path_), QJsonDocument::fromJson(readAll(path_)).toJson());
+    }
+
+    // Each change of an array is written from the element texts that the write before it kept:
+    // an add and a delete in place, any other change (a prepend moves every element one place
+    // on) as a copy.
+    void everyChangeOfAnArrayWritesWhatQtWrites()
+    {
+        const std::function<void(QStringList &)> changes[] = {
+            [](QStringList &l) { l.append("e\u00e9\n"); },
+            [](QStringList &l) { l.removeLast(); },
+            [](QStringList &l) { l.removeAt(1); },
+            [](QStringList &l) { l.removeFirst(); },
+            [](QStringList &l) { l.prepend("\"front\""); },
+            [](QStringList &l) { l[1] = "changed"; },
+            [](QStringList &l) { l.clear(); },
+            [](QStringList &l) {
+                l = {"x", "y"};
+            },
+        };
+        Defaults store(path_);
+        QStringList bodies{"a", "b\t", "c", "d"};
+        store.setStringArray(all_scripts, bodies);
+        for (const auto &change : changes) {
+            change(bodies);
+            store.setStringArray(all_scripts, bodies);
+            const QByteArray written = readAll(path_);
+            QCOMPARE(written, QJsonDocument::fromJson(written).toJson());
+            QCOMPARE(Defaults(path_).stringArrayForKey(all_scripts), bodies);
+        }
     }
 
     // Two sessions, or another program, on one file: no write replaces a version that its store
