@@ -50,3 +50,13 @@ void ScriptTableModel::endAppend()
 {
     endInsertRows();
 }
+
+void ScriptTableModel::beginRemove(int row)
+{
+    beginRemoveRows({}, row, row);
+}
+
+void ScriptTableModel::endRemove()
+{
+    endRemoveRows();
+}

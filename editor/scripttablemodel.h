@@ -28,6 +28,9 @@ public:
     // Bracket one name appended to the data source's rows; the selection stays as it is.
     void beginAppend();
     void endAppend();
+    // Bracket the removal of one row of the data source's; a selection of it is dropped.
+    void beginRemove(int row);
+    void endRemove();
 
 private:
     const ScriptTableDataSource &source_;

@@ -157,6 +157,10 @@ void ViewController::del()
         return;
     if (previewBtn_)
         previewBtn_->hide();
+    // No row stays selected, as after a reload of the whole table. Cleared first: a selected row
+    // that moves up would otherwise be selected anew, and stored.
+    if (tableView_ && tableView_->selectionModel())
+        tableView_->selectionModel()->clearSelection();
     if (library::userAlreadyExist(defaults_, all_scripts_name)) {
         QStringList bodies = returnAllScripts();
         QStringList names = returnAllNames();
@@ -169,14 +173,24 @@ void ViewController::del()
             // A hand-edited store may hold fewer bodies or rows: the others keep their pairs.
             if (i < bodies.size())
                 bodies.removeAt(i);
-            if (i < tableViewDat_.size())
-                tableViewDat_.removeAt(i);
+            removeRow(i);
         }
         defaults_.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
     }
     if (nameFld_)
         nameFld_->clear();
-    reloadData();
+}
+
+// Only the row goes: a reload of the whole table would lay out and draw every row again.
+void ViewController::removeRow(qsizetype row)
+{
+    if (row >= tableViewDat_.size())
+        return;
+    if (model_)
+        model_->beginRemove(int(row));
+    tableViewDat_.removeAt(row);
+    if (model_)
+        model_->endRemove();
 }
 
 QStringList ViewController::returnAllNames() const
@@ -269,10 +283,12 @@ void ViewController::tableViewSelectionDidChange()
         return;
     const QModelIndexList selected = tableView_->selectionModel()->selectedRows();
     const qsizetype row = selected.isEmpty() ? -1 : selected.first().row();
-    if (previewBtn_)
-        previewBtn_->hide();
-    if (row < 0 || row >= tableViewDat_.size())
+    // Hidden and shown only when it changes: each costs the window a new layout.
+    if (row < 0 || row >= tableViewDat_.size()) {
+        if (previewBtn_)
+            previewBtn_->hide();
         return;
+    }
     if (nameFld_)
         nameFld_->setText(tableViewDat_[row]);
     defaults_.setInteger(sel_script, row);
@@ -320,7 +336,6 @@ void ViewController::showWhatAddStores(bool clipboardHasText)
     ui_->captureLbl->setText(shown);
 }
 
-// A reset also clears the selection, silently; delete has hidden the preview button already.
 void ViewController::reloadData()
 {
     if (model_)

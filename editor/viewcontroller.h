@@ -73,6 +73,7 @@ private:
     void captureClipboard();
     void showWhatAddStores(bool clipboardHasText);
     void reloadData();
+    void removeRow(qsizetype row);
     void presentPreview();
     QPoint popoverPosition(QSize size) const;
 

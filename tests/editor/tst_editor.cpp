@@ -60,9 +60,13 @@ private slots:
         QCOMPARE(vc.nameFld()->text(), "two");
         QCOMPARE(store.defaults->integerForKey(sel_script), 1);
         QVERIFY(vc.previewBtn()->isVisible());
+        changes.clear();
         press(vc, "delBtn", QStringLiteral("one")); // the field counts, not the selection
         QCOMPARE(store.bodies(), list("2"));
+        QCOMPARE(changes.count(), 2); // names and bodies; the selection is not stored
         QVERIFY(vc.nameFld()->text().isEmpty() && !vc.previewBtn()->isVisible());
+        QVERIFY(!vc.tableView()->selectionModel()->hasSelection()); // a click on it shows it again
+        QCOMPARE(store.defaults->integerForKey(sel_script), 1);
         QWidget other;
         other.show();
         vc.close(); // the hide notification runs the close handler again; that one must stop
