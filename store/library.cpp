@@ -124,7 +124,8 @@ private:
 };
 
 // Decomposes both texts side by side from the last cut before their first difference, and stops
-// at the first difference of the decompositions.
+// at the first difference of the decompositions. What compared equal is dropped, so that the
+// comparison holds about a chunk of each, not both texts decomposed whole.
 bool canonicallyEqual(const QString &a, const QString &b)
 {
     const auto first = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
@@ -133,18 +134,16 @@ bool canonicallyEqual(const QString &a, const QString &b)
         --cut;
     Decomposition x(a, cut);
     Decomposition y(b, cut);
-    std::size_t compared = 0;
     for (;;) {
         Decomposition &behind = x.out.size() <= y.out.size() ? x : y;
         if (behind.done())
             break;
         behind.appendChunk();
         const std::size_t common = std::min(x.out.size(), y.out.size());
-        if (!std::equal(x.out.begin() + std::ptrdiff_t(compared),
-                        x.out.begin() + std::ptrdiff_t(common),
-                        y.out.begin() + std::ptrdiff_t(compared)))
+        if (!std::equal(x.out.begin(), x.out.begin() + std::ptrdiff_t(common), y.out.begin()))
             return false;
-        compared = common;
+        x.out.erase(0, common);
+        y.out.erase(0, common);
     }
     return x.done() && y.done() && x.out.size() == y.out.size();
 }
