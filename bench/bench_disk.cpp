@@ -1,7 +1,7 @@
 // The disk's floor under every setter of the store: what one durable write of almost nothing
 // costs, before any serialization.
-#include <QCoreApplication>
-#include <QSaveFile>
+#include "bench/benchsupport.h"
+
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -31,16 +31,8 @@ void fdatasyncOnly(benchmark::State &state)
 void saveFileCommit(benchmark::State &state)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("defaults.json"));
-    const QByteArray bytes(state.range(0), 'x');
-    for (auto _ : state) {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) < 0 || !file.commit()) {
-            state.SkipWithError("QSaveFile failed");
-            break;
-        }
-    }
-    state.SetBytesProcessed(state.iterations() * state.range(0));
+    saveFileCommits(state, dir.filePath(QStringLiteral("defaults.json")),
+                    QByteArray(state.range(0), 'x'));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "store/defaults.h"
 #include "store/keys.h"
 
+#include <QSaveFile>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -42,4 +43,18 @@ struct StoredLibrary {
 inline void librarySizes(benchmark::internal::Benchmark *bench)
 {
     bench->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Complexity();
+}
+
+// The disk's floor under every change of the store: durable writes of `bytes` as the store makes
+// them (temporary file, flush to disk, rename), one per iteration.
+inline void saveFileCommits(benchmark::State &state, const QString &path, const QByteArray &bytes)
+{
+    for (auto _ : state) {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) < 0 || !file.commit()) {
+            state.SkipWithError("QSaveFile failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * bytes.size());
 }
