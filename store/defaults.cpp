@@ -274,7 +274,8 @@ Defaults::Strings Defaults::edited(Strings before, const QStringList &value)
 {
     const qsizetype old = before.list.size();
     qsizetype kept = 0;
-    while (kept < value.size() && kept < old && sameData(before.list[kept], value[kept]))
+    while (kept < value.size() && kept < old &&
+           sameData(std::as_const(before.list)[kept], value[kept]))
         ++kept;
     Strings after{value, {}, {}};
     if (kept == old || kept == value.size()) {
@@ -302,18 +303,19 @@ Defaults::Strings Defaults::edited(Strings before, const QStringList &value)
 // the same place or one place away, if `before` has it, or else escaped anew.
 void Defaults::Strings::append(const Strings &before, qsizetype shared)
 {
-    for (qsizetype i = ends.size(); i < list.size(); ++i) {
+    const QStringList &strings = list; // read only: the caller's list stays shared
+    for (qsizetype i = ends.size(); i < strings.size(); ++i) {
         if (i > 0)
             text += ",\n";
         qsizetype from = -1;
         for (const qsizetype j : {i, i + 1, i - 1}) {
-            if (j >= 0 && j < shared && sameData(before.list[j], list[i])) {
+            if (j >= 0 && j < shared && sameData(before.list[j], strings[i])) {
                 from = j;
                 break;
             }
         }
         if (from < 0)
-            appendElementText(text, list[i]);
+            appendElementText(text, strings[i]);
         else
             text.append(before.text.constData() + before.start(from),
                         before.ends[from] - before.start(from));
