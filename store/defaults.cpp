@@ -283,7 +283,7 @@ Defaults::Strings Defaults::edited(Strings before, const QStringList &value)
         after.text.truncate(kept == 0 ? 0 : before.ends[kept - 1]);
         after.ends = std::move(before.ends);
         after.ends.resize(kept);
-        after.append({}, 0);
+        after.append({});
     } else if (isOneRemoved(before.list, value, kept)) {
         const qsizetype removed = before.start(kept + 1) - before.start(kept);
         after.text = std::move(before.text);
@@ -294,14 +294,14 @@ Defaults::Strings Defaults::edited(Strings before, const QStringList &value)
             after.ends[i] -= removed;
     } else {
         after.text.reserve(before.text.size());
-        after.append(before, old);
+        after.append(before);
     }
     return after;
 }
 
 // Appends the elements not yet in the text. Each is the text of the same string in `before` at
 // the same place or one place away, if `before` has it, or else escaped anew.
-void Defaults::Strings::append(const Strings &before, qsizetype shared)
+void Defaults::Strings::append(const Strings &before)
 {
     const QStringList &strings = list; // read only: the caller's list stays shared
     for (qsizetype i = ends.size(); i < strings.size(); ++i) {
@@ -309,7 +309,7 @@ void Defaults::Strings::append(const Strings &before, qsizetype shared)
             text += ",\n";
         qsizetype from = -1;
         for (const qsizetype j : {i, i + 1, i - 1}) {
-            if (j >= 0 && j < shared && sameData(before.list[j], strings[i])) {
+            if (j >= 0 && j < before.list.size() && sameData(before.list[j], strings[i])) {
                 from = j;
                 break;
             }
@@ -425,7 +425,7 @@ QByteArrayList Defaults::serialized()
         if (!found->written()) {
             found->text.clear();
             found->ends.clear();
-            found->append({}, 0);
+            found->append({});
         }
         pieces.append(empty.chopped(5)); // up to "[\n"
         pieces.append(found->text);

@@ -62,7 +62,7 @@ private:
 
         bool written() const { return ends.size() == list.size(); }
         qsizetype start(qsizetype i) const { return i == 0 ? 0 : ends[i - 1] + 2; }
-        void append(const Strings &before, qsizetype shared);
+        void append(const Strings &before);
     };
 
     void store(const QStringList &keys, const std::function<void()> &apply);
