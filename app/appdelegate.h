@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
-#include "platform/statusitem.h"
+#include "tray/statusitem.h"
 
 #include <memory>
 

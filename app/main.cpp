@@ -8,7 +8,7 @@
 #include "platform/displayguard.h"
 #include "platform/processsignals.h"
 #include "platform/singleinstance.h"
-#include "platform/trayicon.h"
+#include "tray/trayicon.h"
 #include "store/defaults.h"
 
 #include <QApplication>

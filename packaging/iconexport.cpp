@@ -1,6 +1,6 @@
 // Writes the "zR" square of the tray, drawn by the program's own code, as the PNG sizes of the
 // hicolor icon theme: DIR/NxN/apps/APPID.png for each size given.
-#include "platform/trayicon.h"
+#include "tray/trayicon.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -1,5 +1,5 @@
 #include "app/appdelegate.h"
-#include "platform/menuitem.h"
+#include "tray/menuitem.h"
 #include "platform/processsignals.h"
 #include "testsupport.h"
 

@@ -1,4 +1,4 @@
-#include "platform/menuitem.h"
+#include "tray/menuitem.h"
 
 #include <QAction>
 #include <QMenu>

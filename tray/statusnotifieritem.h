@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dbusmenu.h"
+#include "tray/dbusmenu.h"
 
 #include <QDBusObjectPath>
 #include <QIcon>

@@ -1,6 +1,6 @@
-#include "platform/statusitem.h"
+#include "tray/statusitem.h"
 
-#include "platform/statusnotifieritem.h"
+#include "tray/statusnotifieritem.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

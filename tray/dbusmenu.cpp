@@ -1,6 +1,6 @@
-#include "platform/dbusmenu.h"
+#include "tray/dbusmenu.h"
 
-#include "platform/menuitem.h"
+#include "tray/menuitem.h"
 
 #include <QDBusConnection>
 #include <QDBusMetaType>

@@ -1,4 +1,4 @@
-#include "platform/trayicon.h"
+#include "tray/trayicon.h"
 
 #include "packaging/appid.h"
 

@@ -1,4 +1,4 @@
-#include "platform/statusnotifieritem.h"
+#include "tray/statusnotifieritem.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
