@@ -4,6 +4,6 @@ BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-base-p
                 libwayland-dev wayland-protocols pkg-config qt6-wayland)
 TEST_PACKAGES=(xvfb xdotool trayer xclip x11-utils openbox imagemagick
                libbenchmark-dev clang libclang-rt-14-dev
-               desktop-file-utils appstream dpkg-dev file python3 fonts-dejavu-core
+               desktop-file-utils appstream dpkg-dev lintian man-db file python3 fonts-dejavu-core
                dbus-daemon python3-dbus lxqt-panel xfce4-panel sway waybar wl-clipboard wtype grim
                shellcheck clang-format)

@@ -3,7 +3,7 @@
 # The installed tree and the Debian package of a finished build.
 # Usage: package_test.sh BUILD_DIR APP_ID VERSION PHASE...
 build=$1 app_id=$2 version=$3 source=$(cd "$(dirname "$0")/../.." && pwd)
-: "${E2E_TEST_TIMEOUT:=280}" # lintian alone takes a minute or more on a loaded machine
+: "${E2E_TEST_TIMEOUT:=420}" # cpack and lintian take a minute each on a loaded machine
 . "$(dirname "$0")/../e2e/lib.sh"
 
 quietly() { "$@" >>"$E2E_LOGS/quiet.err" 2>&1; }
@@ -13,7 +13,7 @@ metainfo_py() { # FILE EXPR : EXPR in python over the metainfo's root r and its 
     python3 -c 'import sys, xml.etree.ElementTree as E; r = E.parse(sys.argv[1]).getroot()
 h = r.findtext("url[@type=\"homepage\"]", ""); print(eval(sys.argv[2]), end="")' "$1" "$2"
 }
-appstream_pedantic() { # FILE : not even a pedantic remark, but for the capitals of the id
+appstream_pedantic() { # FILE : not even a pedantic remark (a caption missing, http), but for the id's capitals
     local out
     out=$(appstreamcli validate --pedantic --no-net "$1" 2>&1) || { note "$out"; return 1; }
     ! grep -E '^[EWIP]: ' <<<"$out" | grep -v ' cid-contains-uppercase-letter ' | sed 's/^/# /' | grep .
@@ -37,9 +37,8 @@ phase_install() { # cmake --install: all under the prefix, valid entries and met
     check "the metainfo passes appstreamcli validate --pedantic" appstream_pedantic "$metainfo"
     check_eq "free software, described under a free licence" "GPL-3.0-or-later CC0-1.0" \
         "$(metainfo_py "$metainfo" 'r.findtext("project_license") + " " + r.findtext("metadata_license")')"
-    check "screenshots with captions, over https on the home page's site" metainfo_py "$metainfo" \
-        'exit(not (h.startswith("https://") and (s := r.findall("screenshots/screenshot")) and all(
-            x.findtext("caption") and x.findtext("image", "").startswith(h) for x in s)))'
+    check "screenshots, all on the home page's site" metainfo_py "$metainfo" \
+        'exit(not (h and (s := r.findall("screenshots/screenshot/image")) and all(i.text.startswith(h) for i in s)))'
     check "man zaprun finds the installed page, which formats without a warning" man_page_clean "$prefix/share/man"
     check_eq "both entries run the installed zaprun; the icon is the application id" "zaprun zaprun $app_id" \
         "$(entry "$apps" Exec) $(entry "$autostart" Exec) $(entry "$apps" Icon)"
