@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QProxyStyle>
 
 namespace {
 
@@ -29,17 +28,6 @@ QString escaped(const QString &title, QChar marker)
     return text;
 }
 
-class ScrollingMenuStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
-                  QStyleHintReturn *returnData) const override
-    {
-        if (hint == SH_Menu_Scrollable)
-            return 1;
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
-
 } // namespace
 
 QAction *addMenuItem(QMenu &menu, const QString &title, const QKeySequence &keyEquivalent,
@@ -60,16 +48,4 @@ QString menuItemTitle(const QAction *item)
 QString exportedMenuText(const QString &title)
 {
     return escaped(title, QLatin1Char('_'));
-}
-
-// The style is set at the first popup: making it costs a tenth of the start-up.
-void makeScrollable(QMenu &menu)
-{
-    QObject::connect(&menu, &QMenu::aboutToShow, &menu, [&menu] {
-        if (dynamic_cast<ScrollingMenuStyle *>(menu.style()))
-            return;
-        auto *style = new ScrollingMenuStyle;
-        style->setParent(&menu);
-        menu.setStyle(style);
-    });
 }

@@ -16,5 +16,3 @@ QString menuItemTitle(const QAction *item);
 // The label of a title in a menu sent over DBusMenu, which reads '_' as the mnemonic marker: the
 // host shows exactly what addMenuItem's item shows.
 QString exportedMenuText(const QString &title);
-// A menu longer than its screen scrolls instead of growing columns past the screen's edge.
-void makeScrollable(QMenu &menu);
