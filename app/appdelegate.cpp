@@ -9,6 +9,28 @@
 
 #include <QApplication>
 
+namespace {
+
+// The entry a menu item stands for: its own place while the name there is still its title (the
+// names may have changed since the menu was shown), else the one entry of that name; -1 when
+// neither says which.
+qsizetype chosenEntry(const QStringList &names, qsizetype place, const QString &title)
+{
+    if (place >= 0 && place < names.size() && library::sameName(names[place], title))
+        return place;
+    qsizetype found = -1;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!library::sameName(names[i], title))
+            continue;
+        if (found >= 0)
+            return -1;
+        found = i;
+    }
+    return found;
+}
+
+} // namespace
+
 AppDelegate::AppDelegate(Defaults &defaults, Alert &alert, QObject *parent)
     : QObject(parent)
     , defaults_(defaults)
@@ -71,24 +93,23 @@ void AppDelegate::script(const QString &command)
 }
 
 // A choice made while a script runs (from a desktop's own copy of the menu, which is no input
-// of ZapRun's windows) is dropped like every other input then; the title is taken once, before
-// such a choice can change the highlighted item.
-void AppDelegate::selectScript(qsizetype, const QString &chosen)
+// of ZapRun's windows) is dropped like every other input then. A choice runs the one entry its
+// item stands for, even where a file written elsewhere holds its name twice.
+void AppDelegate::selectScript(qsizetype entry, const QString &chosen)
 {
     if (running_)
         return;
     const QStringList names = returnAllNames();
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (!library::sameName(names[i], chosen))
-            continue;
-        const QStringList bodies = returnAllScripts();
-        runningName_ = names[i];
-        if (i < bodies.size())
-            script(bodies[i]);
-        else
-            alert_.run(QStringLiteral("Error!"),
-                       QStringLiteral("No script text is stored for “%1”.").arg(names[i]));
-    }
+    const qsizetype i = chosenEntry(names, entry, chosen);
+    if (i < 0)
+        return;
+    const QStringList bodies = returnAllScripts();
+    runningName_ = names[i];
+    if (i < bodies.size())
+        script(bodies[i]);
+    else
+        alert_.run(QStringLiteral("Error!"),
+                   QStringLiteral("No script text is stored for “%1”.").arg(names[i]));
 }
 
 QStringList AppDelegate::returnAllNames() const

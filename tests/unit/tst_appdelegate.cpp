@@ -1,7 +1,7 @@
 #include "app/appdelegate.h"
-#include "tray/menuitem.h"
 #include "platform/processsignals.h"
 #include "testsupport.h"
+#include "tray/menuitem.h"
 
 #include <QStyle>
 #include <QTimer>
@@ -156,19 +156,51 @@ private slots:
         QVERIFY(QDir(home_.path(QStringLiteral("tmp"))).entryList({"zaprun-*"}).isEmpty());
     }
 
-    // The alert of the first is dismissed before the second of the same name runs.
-    void duplicateNamesRunInOrderAndAMissingBodyIsReported()
+    void aChoiceRunsExactlyItsEntry_data()
     {
-        store_->library("twice|twice|orphan",
-                        "echo 1 >>$HOME/marker; exit 1|echo 2 >>$HOME/marker");
-        QByteArray ranWhileShown;
-        alert_.whileShown = [&] {
-            ranWhileShown = ran();
+        QTest::addColumn<QString>("names");
+        QTest::addColumn<int>("chosen");      // the item's place among the scripts when shown
+        QTest::addColumn<QString>("changed"); // the names when the choice arrives; null: as shown
+        QTest::addColumn<QByteArray>("ran");
+        const auto row = [](const char *tag, const char *names, int chosen, const char *changed,
+                            const char *ran) {
+            QTest::newRow(tag) << QString::fromUtf8(names) << chosen
+                               << (changed ? QString::fromUtf8(changed) : QString())
+                               << QByteArray(ran);
         };
-        choose(QStringLiteral("twice"));
-        QCOMPARE(ranWhileShown + ran(), QByteArray("1\n1\n2\n"));
+        row("first of two equal names", "twice|twice", 0, nullptr, "0\n");
+        row("second of two equal names", "twice|twice", 1, nullptr, "1\n");
+        row("canonically equal names", "caf\u00e9|cafe\u0301", 1, nullptr, "1\n");
+        row("equal names moved by a change", "a|twice|twice", 2, "twice|twice", "1\n");
+    }
+
+    // Entry i's body writes i; the duplicates stay in the file.
+    void aChoiceRunsExactlyItsEntry()
+    {
+        QFETCH(QString, names);
+        QFETCH(int, chosen);
+        QFETCH(QString, changed);
+        const auto store = [this](const QString &names) {
+            QStringList bodies;
+            for (qsizetype i = 0; i < names.count('|') + 1; ++i)
+                bodies << QStringLiteral("echo %1 >>\"$HOME/marker\"").arg(i);
+            store_->defaults->setStringArray(all_scripts_name, names.split('|'));
+            store_->defaults->setStringArray(all_scripts, bodies);
+        };
+        store(names);
+        const QPointer<QAction> item = delegate_->menu()->actions().value(3 + chosen);
+        if (!changed.isNull())
+            store(changed);
+        item->trigger();
+        QTEST(ran(), "ran");
+        QCOMPARE(store_->names().join('|'), changed.isNull() ? names : changed);
+    }
+
+    void aMissingBodyIsReported()
+    {
+        store_->library("a|orphan", "echo 1 >>$HOME/marker");
         choose(QStringLiteral("orphan"));
-        QCOMPARE(alert_.texts, list("Error!|Error!"));
+        QCOMPARE(alert_.texts, list("Error!"));
     }
 
     // A choice from a host's copy of the menu and a host's click, made during a run, reach
