@@ -27,6 +27,17 @@ public:
         connect(this, &QMenu::aboutToShow, this, &ScrollingMenu::makeScrollable);
     }
 
+protected:
+    // Qt scrolls to the item the keyboard selects only when it moves from an item on show: the
+    // first Up or Down of a menu, or one after the wheel scrolled, selects an item out of sight.
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        QMenu::keyPressEvent(event);
+        QAction *item = activeAction();
+        if (isVisible() && item && !onShow(item))
+            setActiveAction(item); // scrolls it to the middle
+    }
+
 private:
     // The style is set at the first popup: making it costs a tenth of the start-up.
     void makeScrollable()
@@ -36,6 +47,19 @@ private:
         auto *scrolling = new ScrollingMenuStyle;
         scrolling->setParent(this);
         setStyle(scrolling);
+    }
+
+    // Between the scrollers, each drawn only where items lie beyond its edge.
+    bool onShow(QAction *item) const
+    {
+        const int frame = style()->pixelMetric(QStyle::PM_MenuPanelWidth, nullptr, this);
+        const int margin = frame + style()->pixelMetric(QStyle::PM_MenuVMargin, nullptr, this);
+        const int scroller = style()->pixelMetric(QStyle::PM_MenuScrollerHeight, nullptr, this);
+        const bool above = actionGeometry(actions().constFirst()).top() < margin;
+        const bool below = actionGeometry(actions().constLast()).bottom() >= height() - margin;
+        const QRect place = actionGeometry(item);
+        return place.top() >= frame + (above ? scroller : 0) &&
+               place.bottom() < height() - frame - (below ? scroller : 0);
     }
 };
 

@@ -5,6 +5,7 @@
 
 #include <QStyle>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <sys/resource.h>
 
@@ -99,6 +100,56 @@ private slots:
             QCOMPARE(titles(*delegate_->menu(), true, 3), changed);
             QVERIFY(changed.size() < 10000 || popsUpWithinTheScreen(*delegate_->menu()));
         }
+    }
+
+    void theKeyboardsItemIsOnShow_data()
+    {
+        QTest::addColumn<QString>("keys");     // "wheel" scrolls down ten notches
+        QTest::addColumn<QString>("selected"); // null: any item
+        const auto row = [](const char *keys, const char *selected = nullptr) {
+            QTest::newRow(keys) << QString::fromLatin1(keys) << QString::fromLatin1(selected);
+        };
+        row("Up", "script 299");
+        row("wheel Down", "Preferences");
+        row("Down wheel Down", "Quit ZapRun");
+        row("End Down", "Preferences");
+        row("End Home Up", "script 299");
+        row("Down PgDown PgDown PgUp");
+        row("End PgUp Down");
+    }
+
+    // 300 scripts on the screen: whatever the keyboard selects is scrolled into view...
+    void theKeyboardsItemIsOnShow()
+    {
+        QFETCH(QString, keys);
+        QStringList names;
+        for (int i = 0; i < 300; ++i)
+            names << QStringLiteral("script %1").arg(i);
+        store_->defaults->setStringArray(all_scripts_name, names);
+        QMenu &menu = *delegate_->menu();
+        menu.popup(QPoint(0, 0));
+        QVERIFY(QTest::qWaitForWindowExposed(&menu));
+        for (const QString &key : keys.split(' ')) {
+            if (key == QLatin1String("wheel")) {
+                for (int notch = 0; notch < 10; ++notch) {
+                    QWheelEvent wheel(menu.rect().center(), menu.mapToGlobal(menu.rect().center()),
+                                      {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                                      Qt::NoScrollPhase, false);
+                    QCoreApplication::sendEvent(&menu, &wheel);
+                }
+                continue;
+            }
+            QTest::keyClick(&menu, QKeySequence::fromString(key)[0].key());
+            QAction *item = menu.activeAction();
+            QVERIFY2(item && QRect({}, menu.size()).contains(menu.actionGeometry(item)),
+                     qPrintable(key + " selects " + menuItemTitle(item)));
+            // ... and leaves no empty room below the last item
+            QVERIFY(menu.actionGeometry(menu.actions().constLast()).bottom() >= menu.height() - 2);
+        }
+        QFETCH(QString, selected);
+        if (!selected.isNull())
+            QCOMPARE(menuItemTitle(menu.activeAction()), selected);
+        menu.hide();
     }
 
     void runnerOutcomes_data()
