@@ -76,13 +76,22 @@ private slots:
         delegate_->showMainView(); // no library yet: the launch menu stays
         QCOMPARE(titles(*delegate_->menu()), fixed);
         // The first of the two writes of an addition already shows the new name.
-        const QStringList odd = list(
-            " lead and trail |Tom & Jerry|<b>b</b>|tab\there|\u05e9\u05dc\u05d5\u05dd e\u0301|");
+        const QString tooLong = QStringLiteral("a name that goes on, ").repeated(10);
+        const QStringList odd =
+            list(
+                " lead and trail |Tom & Jerry|<b>b</b>|tab\there|\u05e9\u05dc\u05d5\u05dd e\u0301|")
+            << tooLong;
         store_->defaults->setStringArray(all_scripts_name, odd);
         QCOMPARE(titles(*delegate_->menu()), fixed + odd);
         // What is drawn keeps the ampersand and puts no tab into the shortcut column.
         QCOMPARE(delegate_->menu()->actions()[4]->text(), QStringLiteral("Tom && Jerry"));
         QVERIFY(!delegate_->menu()->actions()[6]->text().contains(QLatin1Char('\t')));
+        // Only a title too wide for the screen is cut short, here and in a host's copy alike.
+        const QString shown = delegate_->menu()->actions().constLast()->text();
+        QVERIFY2(shown.endsWith(QChar(0x2026)) && tooLong.startsWith(shown.chopped(1)),
+                 qPrintable(shown));
+        QCOMPARE(exportedMenuText(tooLong), shown);
+        QVERIFY(popsUpWithinTheScreen(*delegate_->menu()));
         store_->defaults->setStringArray(all_scripts_name, {});
         QCOMPARE(titles(*delegate_->menu()), fixed);
     }
@@ -213,9 +222,9 @@ private slots:
         QTest::addColumn<int>("chosen");      // the item's place among the scripts when shown
         QTest::addColumn<QString>("changed"); // the names when the choice arrives; null: as shown
         QTest::addColumn<QByteArray>("ran");
-        const auto row = [](const char *tag, const char *names, int chosen, const char *changed,
+        const auto row = [](const char *tag, const QString &names, int chosen, const char *changed,
                             const char *ran) {
-            QTest::newRow(tag) << QString::fromUtf8(names) << chosen
+            QTest::newRow(tag) << names << chosen
                                << (changed ? QString::fromUtf8(changed) : QString())
                                << QByteArray(ran);
         };
@@ -223,6 +232,8 @@ private slots:
         row("second of two equal names", "twice|twice", 1, nullptr, "1\n");
         row("canonically equal names", "caf\u00e9|cafe\u0301", 1, nullptr, "1\n");
         row("equal names moved by a change", "a|twice|twice", 2, "twice|twice", "1\n");
+        row("a name too long for the screen", "a|" + QString("long, ").repeated(200), 1, nullptr,
+            "1\n");
     }
 
     // Entry i's body writes i; the duplicates stay in the file.
