@@ -168,7 +168,6 @@ private slots:
         row("Down wheel Down", "Quit ZapRun");
         row("End Down", "Preferences");
         row("End Home Up", "script 299");
-        row("Down PgDown PgDown PgUp");
         row("End PgUp Down");
     }
 
