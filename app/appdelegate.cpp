@@ -3,8 +3,6 @@
 #include "platform/alert.h"
 #include "platform/appstate.h"
 #include "platform/interpreter.h"
-#include "tray/menuitem.h"
-#include "tray/trayicon.h"
 #include "store/defaults.h"
 #include "store/keys.h"
 #include "store/library.h"
@@ -13,17 +11,22 @@
 
 namespace {
 
-// How many names at the start, and then at the end, both lists have in common.
-std::pair<qsizetype, qsizetype> unchangedEnds(const QStringList &shown, const QStringList &names)
+// The entry a menu item stands for: its own place while the name there is still its title (the
+// names may have changed since the menu was shown), else the one entry of that name; -1 when
+// neither says which.
+qsizetype chosenEntry(const QStringList &names, qsizetype place, const QString &title)
 {
-    qsizetype head = 0;
-    while (head < shown.size() && head < names.size() && shown[head] == names[head])
-        ++head;
-    qsizetype tail = 0;
-    while (tail < shown.size() - head && tail < names.size() - head &&
-           shown[shown.size() - 1 - tail] == names[names.size() - 1 - tail])
-        ++tail;
-    return {head, tail};
+    if (place >= 0 && place < names.size() && library::sameName(names[place], title))
+        return place;
+    qsizetype found = -1;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!library::sameName(names[i], title))
+            continue;
+        if (found >= 0)
+            return -1;
+        found = i;
+    }
+    return found;
 }
 
 } // namespace
@@ -32,7 +35,7 @@ AppDelegate::AppDelegate(Defaults &defaults, Alert &alert, QObject *parent)
     : QObject(parent)
     , defaults_(defaults)
     , alert_(alert)
-    , menu_(std::make_unique<QMenu>())
+    , scriptMenu_(std::make_unique<ScriptMenu>())
 {
     statusItem_.setIcon(zapRunIcon());
 }
@@ -61,9 +64,7 @@ void AppDelegate::defaultsChanged()
 {
     if (!library::userAlreadyExist(defaults_, all_scripts_name))
         return;
-    const QStringList names = returnAllNames();
-    if (names != shownNames_)
-        addScriptItems(names);
+    scriptMenu_->showNames(returnAllNames());
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -92,25 +93,23 @@ void AppDelegate::script(const QString &command)
 }
 
 // A choice made while a script runs (from a desktop's own copy of the menu, which is no input
-// of ZapRun's windows) is dropped like every other input then; the title is taken once, before
-// such a choice can change the highlighted item.
-void AppDelegate::selectScript()
+// of ZapRun's windows) is dropped like every other input then. A choice runs the one entry its
+// item stands for, even where a file written elsewhere holds its name twice.
+void AppDelegate::selectScript(qsizetype entry, const QString &chosen)
 {
-    if (running_ || !highlightedItem_)
+    if (running_)
         return;
-    const QString chosen = menuItemTitle(highlightedItem_);
     const QStringList names = returnAllNames();
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (!library::sameName(names[i], chosen))
-            continue;
-        const QStringList bodies = returnAllScripts();
-        runningName_ = names[i];
-        if (i < bodies.size())
-            script(bodies[i]);
-        else
-            alert_.run(QStringLiteral("Error!"),
-                       QStringLiteral("No script text is stored for “%1”.").arg(names[i]));
-    }
+    const qsizetype i = chosenEntry(names, entry, chosen);
+    if (i < 0)
+        return;
+    const QStringList bodies = returnAllScripts();
+    runningName_ = names[i];
+    if (i < bodies.size())
+        script(bodies[i]);
+    else
+        alert_.run(QStringLiteral("Error!"),
+                   QStringLiteral("No script text is stored for “%1”.").arg(names[i]));
 }
 
 QStringList AppDelegate::returnAllNames() const
@@ -125,14 +124,13 @@ QStringList AppDelegate::returnAllScripts() const
 
 void AppDelegate::constructMenu()
 {
-    menu_ = std::make_unique<QMenu>();
-    makeScrollable(*menu_);
-    pages_.clear();
-    shownNames_.clear();
-    addFixedItems();
+    scriptMenu_ = std::make_unique<ScriptMenu>();
+    connect(scriptMenu_.get(), &ScriptMenu::preferencesChosen, this, &AppDelegate::showMainView);
+    connect(scriptMenu_.get(), &ScriptMenu::quitChosen, qApp, &QApplication::quit);
+    connect(scriptMenu_.get(), &ScriptMenu::scriptChosen, this, &AppDelegate::selectScript);
     if (library::userAlreadyExist(defaults_, all_scripts_name))
-        addScriptItems(returnAllNames());
-    statusItem_.setContextMenu(menu_.get());
+        scriptMenu_->showNames(returnAllNames());
+    statusItem_.setContextMenu(scriptMenu_->menu());
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
@@ -157,115 +155,6 @@ void AppDelegate::defaultsFailedToSave(const QString &file, const QString &reaso
             .arg(file, reason));
 }
 
-void AppDelegate::addFixedItems()
-{
-    connect(addMenuItem(*menu_, QStringLiteral("Preferences")), &QAction::triggered, this,
-            &AppDelegate::showMainView);
-    connect(addMenuItem(*menu_, QStringLiteral("Quit ZapRun"), QKeySequence::Quit),
-            &QAction::triggered, qApp, &QApplication::quit);
-    menu_->addSeparator();
-}
-
-// Makes the menu show these names in place of the ones it shows.
-void AppDelegate::addScriptItems(const QStringList &names)
-{
-    if (shownNames_.size() <= kNamesPerMenu && names.size() <= kNamesPerMenu)
-        replaceChangedStretch(*menu_, kFixedItems, shownNames_, names);
-    else if (pages_.isEmpty() || names.size() <= kNamesPerMenu || !replaceInPages(names))
-        replaceScriptItems(names);
-    shownNames_ = names;
-}
-
-// All names anew: in the menu itself when few, else in submenus of kNamesPerMenu each.
-void AppDelegate::replaceScriptItems(const QStringList &names)
-{
-    if (pages_.isEmpty())
-        replaceChangedStretch(*menu_, kFixedItems, shownNames_, {});
-    while (!pages_.isEmpty())
-        removePage(pages_.size() - 1);
-    if (names.size() <= kNamesPerMenu) {
-        replaceChangedStretch(*menu_, kFixedItems, {}, names);
-        return;
-    }
-    for (qsizetype start = 0; start < names.size(); start += kNamesPerMenu) {
-        pages_.append(menu_->addMenu(QString()));
-        makeScrollable(*pages_.last());
-        replaceChangedStretch(*pages_.last(), 0, {}, names.mid(start, kNamesPerMenu));
-    }
-    titlePages();
-}
-
-// Only the submenus that hold the changed names change: their names go into the first of them,
-// the others go. False when that submenu would grow past twice its size.
-bool AppDelegate::replaceInPages(const QStringList &names)
-{
-    const auto [head, tail] = unchangedEnds(shownNames_, names);
-    const auto size = [this](qsizetype page) {
-        return pages_[page]->actions().size();
-    };
-    qsizetype first = 0;
-    qsizetype start = 0;
-    while (first + 1 < pages_.size() && start + size(first) <= head)
-        start += size(first++);
-    qsizetype last = first;
-    qsizetype end = start + size(first);
-    while (last + 1 < pages_.size() && end < shownNames_.size() - tail)
-        end += size(++last);
-    const qsizetype newEnd = end + names.size() - shownNames_.size();
-    if (newEnd - start > 2 * kNamesPerMenu)
-        return false;
-    for (qsizetype page = last; page > first; --page)
-        removePage(page);
-    replaceChangedStretch(*pages_[first], 0, shownNames_.mid(start, size(first)),
-                          names.mid(start, newEnd - start));
-    if (newEnd == start)
-        removePage(first);
-    titlePages();
-    return true;
-}
-
-void AppDelegate::removePage(qsizetype page)
-{
-    QMenu *menu = pages_.takeAt(page);
-    menu_->removeAction(menu->menuAction());
-    menu->deleteLater(); // its item may be the one being triggered
-}
-
-void AppDelegate::titlePages()
-{
-    qsizetype first = 1;
-    for (QMenu *page : std::as_const(pages_)) {
-        const qsizetype count = page->actions().size();
-        page->setTitle(QStringLiteral("Scripts %1\u2013%2").arg(first).arg(first + count - 1));
-        first += count;
-    }
-}
-
-// Items that already show the right name stay; only the changed stretch is replaced.
-void AppDelegate::replaceChangedStretch(QMenu &menu, qsizetype first, const QStringList &shown,
-                                        const QStringList &names)
-{
-    const QList<QAction *> items = menu.actions().mid(first, shown.size());
-    const auto [head, tail] = unchangedEnds(shown, names);
-    // A removed item may be the one being triggered: it must outlive its own signal.
-    for (QAction *item : items.mid(head, shown.size() - head - tail)) {
-        menu.removeAction(item);
-        item->deleteLater();
-    }
-    QAction *before = tail > 0 ? items[items.size() - tail] : nullptr;
-    for (const QString &name : names.mid(head, names.size() - head - tail))
-        addScriptItem(menu, name, before);
-}
-
-void AppDelegate::addScriptItem(QMenu &menu, const QString &name, QAction *before)
-{
-    QAction *item = addMenuItem(menu, name, {}, before);
-    connect(item, &QAction::triggered, this, [this, item] {
-        highlightedItem_ = item;
-        selectScript();
-    });
-}
-
 void AppDelegate::statusItemActivated(QSystemTrayIcon::ActivationReason reason)
 {
     // A StatusNotifierItem host draws the menu itself; on Wayland a menu of our own, with no
@@ -275,5 +164,5 @@ void AppDelegate::statusItemActivated(QSystemTrayIcon::ActivationReason reason)
         (statusItem_.isStatusNotifier() && QGuiApplication::platformName().startsWith("wayland")))
         return;
     const QRect icon = statusItem_.geometry();
-    menu_->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
+    scriptMenu_->menu()->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
 }

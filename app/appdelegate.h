@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QMenu>
 #include <QObject>
-#include <QPointer>
 #include <QSystemTrayIcon>
 
-#include "tray/statusitem.h"
+#include "tray/tray.h"
 
 #include <memory>
 
@@ -21,14 +19,14 @@ public:
     AppDelegate(Defaults &defaults, Alert &alert, QObject *parent = nullptr);
     ~AppDelegate() override;
 
-    QMenu *menu() const { return menu_.get(); }
+    QMenu *menu() const { return scriptMenu_->menu(); }
     StatusItem &statusItem() { return statusItem_; }
 
     void applicationDidFinishLaunching();
     void defaultsChanged();
     void showMainView();
     void script(const QString &command);
-    void selectScript();
+    void selectScript(qsizetype entry, const QString &chosen);
     QStringList returnAllNames() const;
     QStringList returnAllScripts() const;
     void constructMenu();
@@ -39,29 +37,12 @@ public:
     void applicationWillTerminate();
 
 private:
-    void addFixedItems();
-    void addScriptItems(const QStringList &names);
-    void replaceScriptItems(const QStringList &names);
-    bool replaceInPages(const QStringList &names);
-    void removePage(qsizetype page);
-    void titlePages();
-    void replaceChangedStretch(QMenu &menu, qsizetype first, const QStringList &shown,
-                               const QStringList &names);
-    void addScriptItem(QMenu &menu, const QString &name, QAction *before = nullptr);
     void statusItemActivated(QSystemTrayIcon::ActivationReason reason);
-
-    static constexpr qsizetype kFixedItems = 3; // "Preferences", "Quit ZapRun", a separator
-    // Qt checks every item put into a menu against the menu's others, so filling one menu with
-    // N items costs N^2: beyond this many names, they go into submenus of about this many each.
-    static constexpr qsizetype kNamesPerMenu = 500;
 
     Defaults &defaults_;
     Alert &alert_;
     StatusItem statusItem_;
-    std::unique_ptr<QMenu> menu_;
-    QPointer<QAction> highlightedItem_;
+    std::unique_ptr<ScriptMenu> scriptMenu_;
     bool running_ = false;
     QString runningName_; // the script the running state names
-    QStringList shownNames_;
-    QList<QMenu *> pages_; // the submenus of names, when there are that many
 };

@@ -1,6 +1,5 @@
-#include "app/appdelegate.h"
 #include "bench/benchsupport.h"
-#include "platform/alert.h"
+#include "tray/scriptmenu.h"
 
 #include <QApplication>
 
@@ -8,28 +7,26 @@
 
 namespace {
 
-// The whole menu built from the stored names, as at launch.
+// The whole menu built from the names, as at launch.
 void menuConstruct(benchmark::State &state)
 {
-    StoredLibrary library(state.range(0));
-    DialogAlert alert;
-    AppDelegate delegate(library.defaults, alert);
-    delegate.applicationDidFinishLaunching();
-    for (auto _ : state)
-        delegate.constructMenu();
+    const QStringList names = scriptNames(state.range(0));
+    for (auto _ : state) {
+        ScriptMenu menu;
+        menu.showNames(names);
+    }
     state.SetComplexityN(state.range(0));
 }
 
-// The rebuild after a write that left the names as they were (a selection, the second write
+// The update after a write that left the names as they were (a selection, the second write
 // of an addition): every change of the store runs it.
 void menuRebuildUnchanged(benchmark::State &state)
 {
     StoredLibrary library(state.range(0));
-    DialogAlert alert;
-    AppDelegate delegate(library.defaults, alert);
-    delegate.applicationDidFinishLaunching();
+    ScriptMenu menu;
+    menu.showNames(library.defaults.stringArrayForKey(all_scripts_name).value());
     for (auto _ : state) {
-        delegate.defaultsChanged();
+        menu.showNames(library.defaults.stringArrayForKey(all_scripts_name).value());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     state.SetComplexityN(state.range(0));

@@ -1,8 +1,12 @@
 #include "tray/menuitem.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QMenu>
-#include <QProxyStyle>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace {
 
@@ -16,29 +20,43 @@ QChar visible(QChar c)
     return c;
 }
 
-// Doubles `marker`, the character that the menu reads as a mnemonic marker.
+// A label no wider than this fits the screen beside the menu's frame and columns, also where a
+// host draws its copy in a larger font: a quarter of the screen is left for those.
+int labelRoom()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry().width() * 3 / 4 : 0;
+}
+
+// The title as a label shows it: control characters by their visible pictures, and a title too
+// wide for the screen cut short with an ellipsis.
+QString labelOf(const QString &title)
+{
+    QString text(title.size(), Qt::Uninitialized);
+    std::transform(title.begin(), title.end(), text.begin(), visible);
+    const int room = labelRoom();
+    const QFontMetrics metrics(QApplication::font("QMenu"));
+    // Measuring costs more than building the item: a label that would fit even in the font's
+    // widest character is not measured.
+    if (room <= 0 || text.size() * metrics.maxWidth() <= room ||
+        metrics.horizontalAdvance(text) <= room)
+        return text;
+    return metrics.elidedText(text, Qt::ElideRight, room);
+}
+
+// The label with `marker`, the character that the menu reads as a mnemonic marker, doubled.
 QString escaped(const QString &title, QChar marker)
 {
+    const QString label = labelOf(title);
     QString text;
-    text.reserve(title.size() + 1);
-    for (QChar c : title) {
+    text.reserve(label.size() + 1);
+    for (QChar c : label) {
         if (c == marker)
             text += marker;
-        text += visible(c);
+        text += c;
     }
     return text;
 }
-
-class ScrollingMenuStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
-                  QStyleHintReturn *returnData) const override
-    {
-        if (hint == SH_Menu_Scrollable)
-            return 1;
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
 
 } // namespace
 
@@ -60,16 +78,4 @@ QString menuItemTitle(const QAction *item)
 QString exportedMenuText(const QString &title)
 {
     return escaped(title, QLatin1Char('_'));
-}
-
-// The style is set at the first popup: making it costs a tenth of the start-up.
-void makeScrollable(QMenu &menu)
-{
-    QObject::connect(&menu, &QMenu::aboutToShow, &menu, [&menu] {
-        if (dynamic_cast<ScrollingMenuStyle *>(menu.style()))
-            return;
-        auto *style = new ScrollingMenuStyle;
-        style->setParent(&menu);
-        menu.setStyle(style);
-    });
 }

@@ -1,10 +1,11 @@
 #include "app/appdelegate.h"
-#include "tray/menuitem.h"
 #include "platform/processsignals.h"
 #include "testsupport.h"
+#include "tray/menuitem.h"
 
 #include <QStyle>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <sys/resource.h>
 
@@ -19,6 +20,22 @@ static QStringList titles(const QMenu &menu, bool reachable = false, qsizetype s
         result += reachable && item->menu() ? titles(*item->menu(), true)
                   : item->isSeparator()     ? QStringList{QStringLiteral("---")}
                                             : QStringList{menuItemTitle(item)};
+    return result;
+}
+
+// The submenus' titles, or the titles their contents call for.
+static QStringList pageTitles(const QMenu &menu, bool fromContents = false)
+{
+    QStringList result;
+    qsizetype first = 1;
+    for (const QAction *item : menu.actions()) {
+        if (const QMenu *page = item->menu()) {
+            const qsizetype last = first + page->actions().size() - 1;
+            result += fromContents ? QStringLiteral("Scripts %1\u2013%2").arg(first).arg(last)
+                                   : page->title();
+            first = last + 1;
+        }
+    }
     return result;
 }
 
@@ -75,30 +92,117 @@ private slots:
         delegate_->showMainView(); // no library yet: the launch menu stays
         QCOMPARE(titles(*delegate_->menu()), fixed);
         // The first of the two writes of an addition already shows the new name.
-        const QStringList odd = list(
-            " lead and trail |Tom & Jerry|<b>b</b>|tab\there|\u05e9\u05dc\u05d5\u05dd e\u0301|");
+        const QString tooLong = QStringLiteral("a name that goes on, ").repeated(10);
+        const QStringList odd =
+            list(
+                " lead and trail |Tom & Jerry|<b>b</b>|tab\there|\u05e9\u05dc\u05d5\u05dd e\u0301|")
+            << tooLong;
         store_->defaults->setStringArray(all_scripts_name, odd);
         QCOMPARE(titles(*delegate_->menu()), fixed + odd);
         // What is drawn keeps the ampersand and puts no tab into the shortcut column.
         QCOMPARE(delegate_->menu()->actions()[4]->text(), QStringLiteral("Tom && Jerry"));
         QVERIFY(!delegate_->menu()->actions()[6]->text().contains(QLatin1Char('\t')));
+        // Only a title too wide for the screen is cut short, here and in a host's copy alike.
+        const QString shown = delegate_->menu()->actions().constLast()->text();
+        QVERIFY2(shown.endsWith(QChar(0x2026)) && tooLong.startsWith(shown.chopped(1)),
+                 qPrintable(shown));
+        QCOMPARE(exportedMenuText(tooLong), shown);
+        QVERIFY(popsUpWithinTheScreen(*delegate_->menu()));
         store_->defaults->setStringArray(all_scripts_name, {});
         QCOMPARE(titles(*delegate_->menu()), fixed);
     }
 
-    // Submenus change only where the names changed, and each page fits the screen.
+    void theMenuFollowsEveryChange_data()
+    {
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("changed");
+        QStringList paged;
+        for (int i = 0; i < 1200; ++i)
+            paged << QStringLiteral("script %1").arg(i);
+        const QStringList three = list("new 1|new 2|new 3");
+        QTest::newRow("inserted before an unchanged tail") << list("a|b|c") << list("a|x|y|b|c");
+        QTest::newRow("one of two equal names side by side removed")
+            << list("a|twice|twice|b") << list("a|twice|b");
+        QTest::newRow("an equal name put beside its twin") << list("a|b|c") << list("a|b|b|c");
+        QTest::newRow("pages: one removed") << paged << paged.mid(0, 700) + paged.mid(701);
+        QTest::newRow("pages: inserted before an unchanged tail")
+            << paged << paged.mid(0, 600) + three + paged.mid(600);
+        QTest::newRow("pages: a page emptied") << paged << paged.mid(0, 500) + paged.mid(1000);
+        QTest::newRow("pages to a few") << paged << three;
+    }
+
+    // Only the changed items are replaced; each submenu is titled with the range it holds.
+    void theMenuFollowsEveryChange()
+    {
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, changed);
+        store_->defaults->setStringArray(all_scripts_name, shown);
+        store_->defaults->setStringArray(all_scripts_name, changed);
+        QCOMPARE(titles(*delegate_->menu(), true, 3), changed);
+        QCOMPARE(pageTitles(*delegate_->menu()), pageTitles(*delegate_->menu(), true));
+        QCOMPARE(pageTitles(*delegate_->menu()).isEmpty(), changed.size() <= 500);
+    }
+
+    // 10,000 scripts: each submenu fits the screen.
     void aHugeLibraryStaysOnTheScreen()
     {
         QStringList names;
         for (int i = 0; i < 10000; ++i)
             names << QStringLiteral("script number %1").arg(i);
-        for (const QStringList &changed :
-             {names, names.mid(0, 4321) + names.mid(4322) + QStringList{"last"},
-              names.mid(0, 10) + names.mid(8000, 1200) + names.mid(10), names.mid(9000, 3)}) {
-            store_->defaults->setStringArray(all_scripts_name, changed);
-            QCOMPARE(titles(*delegate_->menu(), true, 3), changed);
-            QVERIFY(changed.size() < 10000 || popsUpWithinTheScreen(*delegate_->menu()));
+        store_->defaults->setStringArray(all_scripts_name, names);
+        QCOMPARE(titles(*delegate_->menu(), true, 3), names);
+        QCOMPARE(pageTitles(*delegate_->menu()).constLast(),
+                 QStringLiteral("Scripts 9501\u201310000"));
+        QVERIFY(popsUpWithinTheScreen(*delegate_->menu()));
+    }
+
+    void theKeyboardsItemIsOnShow_data()
+    {
+        QTest::addColumn<QString>("keys");     // "wheel" scrolls down ten notches
+        QTest::addColumn<QString>("selected"); // null: any item
+        const auto row = [](const char *keys, const char *selected = nullptr) {
+            QTest::newRow(keys) << QString::fromLatin1(keys) << QString::fromLatin1(selected);
+        };
+        row("Up", "script 299");
+        row("wheel Down", "Preferences");
+        row("Down wheel Down", "Quit ZapRun");
+        row("End Down", "Preferences");
+        row("End Home Up", "script 299");
+        row("End PgUp Down");
+    }
+
+    // 300 scripts on the screen: whatever the keyboard selects is scrolled into view...
+    void theKeyboardsItemIsOnShow()
+    {
+        QFETCH(QString, keys);
+        QStringList names;
+        for (int i = 0; i < 300; ++i)
+            names << QStringLiteral("script %1").arg(i);
+        store_->defaults->setStringArray(all_scripts_name, names);
+        QMenu &menu = *delegate_->menu();
+        menu.popup(QPoint(0, 0));
+        QVERIFY(QTest::qWaitForWindowExposed(&menu));
+        for (const QString &key : keys.split(' ')) {
+            if (key == QLatin1String("wheel")) {
+                for (int notch = 0; notch < 10; ++notch) {
+                    QWheelEvent wheel(menu.rect().center(), menu.mapToGlobal(menu.rect().center()),
+                                      {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                                      Qt::NoScrollPhase, false);
+                    QCoreApplication::sendEvent(&menu, &wheel);
+                }
+                continue;
+            }
+            QTest::keyClick(&menu, QKeySequence::fromString(key)[0].key());
+            QAction *item = menu.activeAction();
+            QVERIFY2(item && QRect({}, menu.size()).contains(menu.actionGeometry(item)),
+                     qPrintable(key + " selects " + menuItemTitle(item)));
+            // ... and leaves no empty room below the last item
+            QVERIFY(menu.actionGeometry(menu.actions().constLast()).bottom() >= menu.height() - 2);
         }
+        QFETCH(QString, selected);
+        if (!selected.isNull())
+            QCOMPARE(menuItemTitle(menu.activeAction()), selected);
+        menu.hide();
     }
 
     void runnerOutcomes_data()
@@ -156,19 +260,53 @@ private slots:
         QVERIFY(QDir(home_.path(QStringLiteral("tmp"))).entryList({"zaprun-*"}).isEmpty());
     }
 
-    // The alert of the first is dismissed before the second of the same name runs.
-    void duplicateNamesRunInOrderAndAMissingBodyIsReported()
+    void aChoiceRunsExactlyItsEntry_data()
     {
-        store_->library("twice|twice|orphan",
-                        "echo 1 >>$HOME/marker; exit 1|echo 2 >>$HOME/marker");
-        QByteArray ranWhileShown;
-        alert_.whileShown = [&] {
-            ranWhileShown = ran();
+        QTest::addColumn<QString>("names");
+        QTest::addColumn<int>("chosen");      // the item's place among the scripts when shown
+        QTest::addColumn<QString>("changed"); // the names when the choice arrives; null: as shown
+        QTest::addColumn<QByteArray>("ran");
+        const auto row = [](const char *tag, const QString &names, int chosen, const char *changed,
+                            const char *ran) {
+            QTest::newRow(tag) << names << chosen
+                               << (changed ? QString::fromUtf8(changed) : QString())
+                               << QByteArray(ran);
         };
-        choose(QStringLiteral("twice"));
-        QCOMPARE(ranWhileShown + ran(), QByteArray("1\n1\n2\n"));
+        row("first of two equal names", "twice|twice", 0, nullptr, "0\n");
+        row("second of two equal names", "twice|twice", 1, nullptr, "1\n");
+        row("canonically equal names", "caf\u00e9|cafe\u0301", 1, nullptr, "1\n");
+        row("equal names moved by a change", "a|twice|twice", 2, "twice|twice", "1\n");
+        row("a name too long for the screen", "a|" + QString("long, ").repeated(200), 1, nullptr,
+            "1\n");
+    }
+
+    // Entry i's body writes i; the duplicates stay in the file.
+    void aChoiceRunsExactlyItsEntry()
+    {
+        QFETCH(QString, names);
+        QFETCH(int, chosen);
+        QFETCH(QString, changed);
+        const auto store = [this](const QString &names) {
+            QStringList bodies;
+            for (qsizetype i = 0; i < names.count('|') + 1; ++i)
+                bodies << QStringLiteral("echo %1 >>\"$HOME/marker\"").arg(i);
+            store_->defaults->setStringArray(all_scripts_name, names.split('|'));
+            store_->defaults->setStringArray(all_scripts, bodies);
+        };
+        store(names);
+        const QPointer<QAction> item = delegate_->menu()->actions().value(3 + chosen);
+        if (!changed.isNull())
+            store(changed);
+        item->trigger();
+        QTEST(ran(), "ran");
+        QCOMPARE(store_->names().join('|'), changed.isNull() ? names : changed);
+    }
+
+    void aMissingBodyIsReported()
+    {
+        store_->library("a|orphan", "echo 1 >>$HOME/marker");
         choose(QStringLiteral("orphan"));
-        QCOMPARE(alert_.texts, list("Error!|Error!"));
+        QCOMPARE(alert_.texts, list("Error!"));
     }
 
     // A choice from a host's copy of the menu and a host's click, made during a run, reach
