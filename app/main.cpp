@@ -8,8 +8,8 @@
 #include "platform/displayguard.h"
 #include "platform/processsignals.h"
 #include "platform/singleinstance.h"
-#include "tray/trayicon.h"
 #include "store/defaults.h"
+#include "tray/trayicon.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -73,8 +73,8 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 
     SingleInstance instance;
-    if (!instance.claim())
-        return 0;
+    if (const SingleInstance::Claim claim = instance.claim(); claim != SingleInstance::Claim::First)
+        return claim == SingleInstance::Claim::ReopenedRunning ? 0 : 1;
 
     Defaults defaults(storePath, std::move(library));
     DialogAlert alert;
