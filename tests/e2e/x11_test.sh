@@ -8,6 +8,8 @@ log() { echo "echo $1 >>\"\$HOME/ran.log\"${2:+; $2}"; } # NAME [MORE] : a scrip
 quits_cleanly() { require "Quit ZapRun" eval 'choose 2 && wait_exit "$ZAPRUN_PID"' && check_eq "  ends zaprun with status 0" 0 "$EXIT_STATUS"; }
 # In a session of its own, as a desktop starts it: a script signalling its group must not reach us.
 start_zaprun_alone() { local real=$ZAPRUN_BIN ZAPRUN_BIN; ZAPRUN_BIN=$(command -v setsid); start_zaprun "$real"; }
+lowest_free_fd() { local n=0; while [[ -e /proc/$1/fd/$n ]]; do n=$((n + 1)); done; echo "$n"; }
+start_zaprun_with_files() { local real=$ZAPRUN_BIN ZAPRUN_BIN; ZAPRUN_BIN=$(command -v prlimit); start_zaprun --nofile="$1:$1" "$real"; }
 REOPEN='import contextlib, socket, sys; s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
 with contextlib.suppress(OSError): s.sendall(b"reopen\n")'
 
@@ -158,6 +160,14 @@ phase_signals() {
         check "  what it started in the background runs on" alive "$bg"
         kill "$bg" "$own" 2>/dev/null
     done
+    fresh_home && start_zaprun_with_files 12 && wait_exit "$ZAPRUN_PID"
+    check_eq "12 open files at most: status 1, one line on stderr that says so" \
+        "1 zaprun: only 12 files may be open at once (ulimit -n); ZapRun needs 32" "$EXIT_STATUS $(zaprun_stderr)"
+    start_zaprun
+    require_within "a zaprun whose files run out" "$E2E_DEADLINE" tray_icon_count_is 1
+    prlimit --pid "$ZAPRUN_PID" --nofile="$(lowest_free_fd "$ZAPRUN_PID")" && choose 1
+    kill -TERM "$ZAPRUN_PID" && wait_exit "$ZAPRUN_PID"
+    check "  ends on SIGTERM" not test "$EXIT_STATUS" = running
     folder=$XDG_CONFIG_HOME/zaprun && rm -rf "$folder" && echo "not a folder" >"$folder"
     start_zaprun
     require_within "a store folder that cannot be made: zaprun starts" "$E2E_DEADLINE" tray_icon_count_is 1
