@@ -6,6 +6,7 @@
 #include "platform/alert.h"
 #include "platform/appstate.h"
 #include "platform/displayguard.h"
+#include "platform/graphicsstack.h"
 #include "platform/processsignals.h"
 #include "platform/singleinstance.h"
 #include "store/defaults.h"
@@ -97,6 +98,7 @@ int main(int argc, char **argv)
     const QString storePath = Defaults::standardFilePath();
     Defaults::ReadAhead library = Defaults::readAhead(storePath);
     const auto app = connectToDisplay(argc, argv);
+    loadNoGraphicsStack();
     // Ending from outside is quitting: the event loop ends, and everything made below is undone
     // as the stack unwinds (script file, single-instance socket); a running script is ended.
     const ProcessSignals processSignals;
