@@ -39,14 +39,18 @@ phase_agent() {
     check_within "  its icon leaves the tray" "$E2E_DEADLINE" tray_icon_count_is 0
 }
 
-phase_late_tray() { # without a session bus, and with one but no StatusNotifierItem host
-    for bus in no yes; do
+phase_late_tray() { # without a session bus, with one but no StatusNotifierItem host, with one unreachable
+    local bus cause
+    for bus in no yes unreachable; do
         fresh_home
         start_xvfb && start_openbox
-        [[ $bus == no ]] || start_session_bus
+        [[ $bus == yes ]] && start_session_bus
+        [[ $bus == unreachable ]] && export DBUS_SESSION_BUS_ADDRESS=unix:path=$HOME/no-bus
         write_store late "$(log late)"
         start_zaprun
         require_within "bus $bus, no tray: one line on stderr" "$E2E_DEADLINE" eval '[[ $(zaprun_stderr_lines) == 1 ]]'
+        cause=$([[ $bus == unreachable ]] && echo "cannot connect to the session bus" || echo "no system tray")
+        check "  it names the cause: $cause" grep -q "$cause" "$E2E_LOGS/$ZAPRUN_LOG.err"
         start_trayer
         check_within "  the icon embeds in the late tray" "$E2E_DEADLINE" tray_icon_count_is 1
         check_holds "  exactly once" 500 tray_icon_count_is 1
