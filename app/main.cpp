@@ -6,12 +6,15 @@
 #include "platform/alert.h"
 #include "platform/appstate.h"
 #include "platform/displayguard.h"
+#include "platform/graphicsstack.h"
 #include "platform/processsignals.h"
 #include "platform/singleinstance.h"
-#include "tray/trayicon.h"
 #include "store/defaults.h"
+#include "tray/trayicon.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QTimer>
 
 #include <cstdio>
@@ -19,8 +22,25 @@
 #include <malloc.h>
 #endif
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
+
+// Each thread, font, plugin and script takes files of its own: with fewer, Qt and its libraries
+// end the process wherever one is refused, or wait forever for a descriptor that never came.
+constexpr rlim_t kFilesNeeded = 32;
+
+bool reportTooFewFiles()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= kFilesNeeded)
+        return false;
+    std::fprintf(stderr,
+                 "zaprun: only %llu files may be open at once (ulimit -n); ZapRun needs %llu\n",
+                 static_cast<unsigned long long>(limit.rlim_cur),
+                 static_cast<unsigned long long>(kFilesNeeded));
+    return true;
+}
 
 std::unique_ptr<QApplication> connectToDisplay(int &argc, char **argv)
 {
@@ -53,14 +73,32 @@ void reportMissingTray()
                          "starts, and the editor window opens meanwhile\n");
 }
 
+// A session bus that is there but cannot be reached is said as such, not as a missing tray.
+bool reportUnreachableBus()
+{
+    if (!qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+        return false;
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected())
+        return false;
+    std::fprintf(stderr,
+                 "zaprun: cannot connect to the session bus (%s); a tray that uses it cannot "
+                 "show the zR icon\n",
+                 qPrintable(bus.lastError().message()));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (reportTooFewFiles())
+        return 1;
     // The library is read and parsed on another thread while Qt connects to the display.
     const QString storePath = Defaults::standardFilePath();
     Defaults::ReadAhead library = Defaults::readAhead(storePath);
     const auto app = connectToDisplay(argc, argv);
+    loadNoGraphicsStack();
     // Ending from outside is quitting: the event loop ends, and everything made below is undone
     // as the stack unwinds (script file, single-instance socket); a running script is ended.
     const ProcessSignals processSignals;
@@ -73,8 +111,8 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 
     SingleInstance instance;
-    if (!instance.claim())
-        return 0;
+    if (const SingleInstance::Claim claim = instance.claim(); claim != SingleInstance::Claim::First)
+        return claim == SingleInstance::Claim::ReopenedRunning ? 0 : 1;
 
     Defaults defaults(storePath, std::move(library));
     DialogAlert alert;
@@ -89,8 +127,10 @@ int main(int argc, char **argv)
     QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
+    const bool busUnreachable = reportUnreachableBus();
     if (!delegate.statusItem().isTrayAvailable()) {
-        reportMissingTray();
+        if (!busUnreachable)
+            reportMissingTray();
         AppState::shared().activateIgnoringOtherApps(&editor);
     }
     // Every window's icon is drawn in seven sizes; the tray's icon, in one, shows first. Then

@@ -39,8 +39,8 @@ void AppState::followFocus()
 bool AppState::focusIsInAWindow()
 {
     const QWindow *focus = QGuiApplication::focusWindow();
-    return focus && focus->type() != Qt::Popup && focus->type() != Qt::ToolTip &&
-           focus->modality() == Qt::NonModal &&                   // an alert
+    return focus && focus->isVisible() && focus->type() != Qt::Popup &&
+           focus->type() != Qt::ToolTip && focus->modality() == Qt::NonModal && // an alert
            !focus->flags().testFlag(Qt::BypassWindowManagerHint); // the tray icon's own window
 }
 
@@ -83,6 +83,17 @@ void AppState::hide()
     }
     hidden_ = true;
     emit didHide();
+    resignActive();
+}
+
+// With no window left the user is elsewhere, whatever Qt has yet to report: the next activation
+// (a "show main" request included) is an arrival, and takes the clipboard as it then is.
+void AppState::resignActive()
+{
+    if (!active_)
+        return;
+    active_ = false;
+    emit didResignActive();
 }
 
 // The windows come back without taking the focus: the activation that follows decides which

@@ -36,6 +36,7 @@ private:
     AppState();
     void followFocus();
     void unhide();
+    void resignActive();
     static bool focusIsInAWindow();
 
     QPointer<QWidget> mainWindow_;

@@ -11,15 +11,30 @@
 namespace {
 
 constexpr std::array kQuitSignals{SIGTERM, SIGHUP, SIGINT};
+// Longer than quitting takes, a running script's ending included.
+constexpr unsigned kLastResortSeconds = 10;
 int wakePipe[2] = {-1, -1};
+volatile std::sig_atomic_t quitSignal = 0;
 
-// A handler may do next to nothing: it only wakes the event loop.
-void wake(int)
+// A handler may do next to nothing: it wakes the event loop, and keeps a last resort in case
+// the loop never comes back (stuck in a call that does not return).
+void wake(int signal)
 {
     const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t ignored = ::write(wakePipe[1], &byte, 1);
+    if (quitSignal == 0) {
+        quitSignal = signal;
+        ::alarm(kLastResortSeconds);
+    }
     errno = savedErrno;
+}
+
+// The last resort: the signal ends the process as it would have without a handler.
+void endAtOnce(int)
+{
+    ::signal(quitSignal, SIG_DFL);
+    ::raise(quitSignal);
 }
 
 void setHandler(int signal, void (*handler)(int))
@@ -42,6 +57,7 @@ ProcessSignals::ProcessSignals(QObject *parent)
         return;
     notifier_ = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &ProcessSignals::drainPipe);
+    setHandler(SIGALRM, endAtOnce);
     for (const int signal : kQuitSignals)
         setHandler(signal, wake);
 }

@@ -5,7 +5,9 @@
 class QSocketNotifier;
 
 // The process signals that end ZapRun from outside (SIGTERM, SIGHUP, SIGINT) turned into one Qt
-// signal, delivered by the event loop, so that the program quits as its own menu would.
+// signal, delivered by the event loop, so that the program quits as its own menu would; should
+// the process still run seconds later (the loop stuck in a call that never returns), the signal
+// ends it at once.
 // SIGXFSZ is ignored: a file-size limit then makes a write fail, not the program. One object
 // per process; its handlers stay installed as long as it lives.
 class ProcessSignals : public QObject {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,9 +20,12 @@
 namespace {
 
 const QByteArray kReopen = QByteArrayLiteral("reopen\n");
+const QByteArray kReopened = QByteArrayLiteral("reopened\n");
 constexpr qsizetype kLongestRequest = 64;
 constexpr int kLockWaitMs = 5000;
 constexpr timeval kConnectWait{2, 0};
+constexpr int kAnswerWaitMs = 3000;
+constexpr int kLongestRestMs = 1000;
 
 bool peerIsThisUser(int fd)
 {
@@ -53,19 +57,41 @@ const sockaddr *asGeneric(const sockaddr_un &address)
     return reinterpret_cast<const sockaddr *>(&address);
 }
 
-// True when a process of this user listens there and took the request.
-bool askRunningToReopen(const sockaddr_un &address)
+// Whether the running one said it re-opened. Its connection may sit unaccepted in the queue
+// (it ran out of descriptors), and then no answer comes.
+bool answeredReopened(int fd)
+{
+    QByteArray answer;
+    pollfd readable{fd, POLLIN, 0};
+    char buffer[16];
+    ssize_t count = 0;
+    while (answer.size() < kReopened.size() && ::poll(&readable, 1, kAnswerWaitMs) > 0 &&
+           (count = ::read(fd, buffer, sizeof buffer)) > 0)
+        answer.append(buffer, count);
+    return answer == kReopened;
+}
+
+enum class Answer { Nobody, Reopened, NoAnswer };
+
+// Whether a process of this user listens there, and whether it re-opened when asked.
+Answer askRunningToReopen(const sockaddr_un &address)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return false;
+        return Answer::Nobody;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &kConnectWait, sizeof kConnectWait);
-    const bool asked = ::connect(fd, asGeneric(address), sizeof address) == 0 &&
-                       peerIsThisUser(fd) &&
-                       ::send(fd, kReopen.constData(), std::size_t(kReopen.size()), MSG_NOSIGNAL) ==
-                           kReopen.size();
+    Answer answer = Answer::Nobody;
+    if (::connect(fd, asGeneric(address), sizeof address) != 0)
+        // A full queue keeps the caller waiting: somebody listens there but accepts nobody.
+        answer = errno == EAGAIN || errno == EINPROGRESS ? Answer::NoAnswer : Answer::Nobody;
+    else if (peerIsThisUser(fd))
+        answer = ::send(fd, kReopen.constData(), std::size_t(kReopen.size()), MSG_NOSIGNAL) ==
+                             kReopen.size() &&
+                         answeredReopened(fd)
+                     ? Answer::Reopened
+                     : Answer::NoAnswer;
     ::close(fd);
-    return asked;
+    return answer;
 }
 
 bool isAsciiDigits(QStringView text)
@@ -178,33 +204,42 @@ QString SingleInstance::sessionKey()
     return display.isEmpty() ? QStringLiteral("none") : xDisplayKey(display);
 }
 
-bool SingleInstance::claim()
+SingleInstance::Claim SingleInstance::claim()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     QString reason = QStringLiteral("XDG_RUNTIME_DIR is not set");
     if (!runtime.isEmpty()) {
         const Outcome outcome = claimIn(runtime, reason);
         if (outcome != Outcome::Unusable)
-            return outcome == Outcome::Listening;
+            return claimFrom(outcome);
     }
     for (const QString &folder : fallbackFolders()) {
         QString failure;
         if (!makePrivateFolder(folder, failure))
             continue;
         const Outcome outcome = claimIn(folder, failure);
-        if (outcome == Outcome::AnotherRuns)
-            return false;
-        if (outcome == Outcome::Listening) {
+        if (outcome == Outcome::Listening)
             report(QStringLiteral("the single-instance socket cannot be made in \"%1\" (%2); "
                                   "it is in \"%3\" instead")
                        .arg(runtime, reason, folder));
-            return true;
-        }
+        if (outcome != Outcome::Unusable)
+            return claimFrom(outcome);
     }
     report(QStringLiteral("no place for the single-instance socket could be used (%1); this "
                           "ZapRun runs alone and a later start will not find it")
                .arg(reason));
-    return true;
+    return Claim::First;
+}
+
+SingleInstance::Claim SingleInstance::claimFrom(Outcome outcome)
+{
+    if (outcome == Outcome::AnotherDeaf)
+        report(QStringLiteral("a ZapRun already runs in this session but did not answer the "
+                              "request to show its window (it may have run out of file "
+                              "descriptors); this start ends"));
+    return outcome == Outcome::Listening     ? Claim::First
+           : outcome == Outcome::AnotherRuns ? Claim::ReopenedRunning
+                                             : Claim::RunningDeaf;
 }
 
 SingleInstance::Outcome SingleInstance::claimIn(const QString &folder, QString &reason)
@@ -217,16 +252,16 @@ SingleInstance::Outcome SingleInstance::claimIn(const QString &folder, QString &
         reason = QStringLiteral("its path is too long for a socket");
         return Outcome::Unusable;
     }
-    if (askRunningToReopen(address))
-        return Outcome::AnotherRuns;
+    if (const Answer answer = askRunningToReopen(address); answer != Answer::Nobody)
+        return answer == Answer::Reopened ? Outcome::AnotherRuns : Outcome::AnotherDeaf;
     // Two starts at once: the second waits until the first listens, then finds it.
     QLockFile lock(path + QStringLiteral(".lock"));
     if (!lock.tryLock(kLockWaitMs) && lock.error() != QLockFile::LockFailedError) {
         reason = QStringLiteral("it cannot be written");
         return Outcome::Unusable;
     }
-    if (askRunningToReopen(address))
-        return Outcome::AnotherRuns;
+    if (const Answer answer = askRunningToReopen(address); answer != Answer::Nobody)
+        return answer == Answer::Reopened ? Outcome::AnotherRuns : Outcome::AnotherDeaf;
     return listenAt(path, reason) ? Outcome::Listening : Outcome::Unusable;
 }
 
@@ -253,6 +288,9 @@ bool SingleInstance::listenAt(const QString &path, QString &reason)
     listenerNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     connect(listenerNotifier_.get(), &QSocketNotifier::activated, this,
             &SingleInstance::acceptConnections);
+    acceptAgain_.setSingleShot(true);
+    connect(&acceptAgain_, &QTimer::timeout, listenerNotifier_.get(),
+            [this] { listenerNotifier_->setEnabled(true); });
     return true;
 }
 
@@ -260,6 +298,7 @@ void SingleInstance::acceptConnections()
 {
     int fd;
     while ((fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) {
+        restMs_ = kFirstRestMs;
         if (!peerIsThisUser(fd)) {
             ::close(fd);
             continue;
@@ -269,6 +308,17 @@ void SingleInstance::acceptConnections()
         connect(peer.notifier.get(), &QSocketNotifier::activated, this,
                 [this, fd] { readPeer(fd); });
     }
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        restFromAccepting();
+}
+
+// Out of descriptors, the waiting connection stays queued and the notifier would fire again at
+// once: listening rests instead, longer each time, until a descriptor is free.
+void SingleInstance::restFromAccepting()
+{
+    listenerNotifier_->setEnabled(false);
+    acceptAgain_.start(restMs_);
+    restMs_ = std::min(restMs_ * 2, kLongestRestMs);
 }
 
 void SingleInstance::readPeer(int fd)
@@ -280,8 +330,11 @@ void SingleInstance::readPeer(int fd)
     QByteArray &received = peers_[fd].received;
     if (count > 0)
         received.append(buffer, count);
-    const bool reopen = received.contains(kReopen);
-    if (reopen || count <= 0 || received.size() > kLongestRequest)
+    const bool asked = received.contains(kReopen);
+    // A caller that gave up waiting is gone by now, and is not re-opened for.
+    const bool reopen = asked && ::send(fd, kReopened.constData(), std::size_t(kReopened.size()),
+                                        MSG_NOSIGNAL) == kReopened.size();
+    if (asked || count <= 0 || received.size() > kLongestRequest)
         closePeer(fd);
     if (reopen)
         emit reopenRequested();

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <sys/types.h>
 
@@ -20,9 +21,12 @@ public:
     explicit SingleInstance(QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this process is the first and now listens (or, said on stderr, runs alone);
-    // false when a running one was found and asked to re-open.
-    bool claim();
+    enum class Claim {
+        First,           // this process now listens (or, said on stderr, runs alone)
+        ReopenedRunning, // a running one was found and has re-opened
+        RunningDeaf,     // a running one was found but did not answer; said on stderr
+    };
+    Claim claim();
 
     // The desktop session's key: the X display number without its screen, or the Wayland
     // socket's name.
@@ -39,15 +43,20 @@ private:
         QByteArray received;
     };
 
-    enum class Outcome { Listening, AnotherRuns, Unusable };
+    enum class Outcome { Listening, AnotherRuns, AnotherDeaf, Unusable };
     Outcome claimIn(const QString &folder, QString &reason);
+    static Claim claimFrom(Outcome outcome);
     bool listenAt(const QString &path, QString &reason);
     void acceptConnections();
+    void restFromAccepting();
     void readPeer(int fd);
     void closePeer(int fd);
 
     int listener_ = -1;
     std::unique_ptr<QSocketNotifier> listenerNotifier_;
+    static constexpr int kFirstRestMs = 100;
+    QTimer acceptAgain_;
+    int restMs_ = kFirstRestMs;
     std::map<int, Peer> peers_;
     QString path_;
     ino_t socketInode_ = 0;

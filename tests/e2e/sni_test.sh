@@ -3,6 +3,7 @@
 # ZapRun under StatusNotifierItem hosts, each on a session bus of its own, driven through the
 # exported item and its DBusMenu as the host drives them (sni.py). Arguments name the phases.
 . "$(dirname "$0")/lib.sh"
+: "${VPTRD_BIN:=$(dirname "$ZAPRUN_BIN")/tests/e2e/vptrd}"
 
 # Names a menu could misread (DBusMenu's '_' mnemonic marker, Qt's '&', a tab, a control
 # character), and what every menu shows for each: control characters by their pictures.
@@ -74,20 +75,51 @@ print(*["focused" if n.get("focused") else "urgent" if n.get("urgent") else "sho
 }
 editor_is() { [[ $(editor_state) == "$1" ]]; }
 leave_editor() { as_user swaymsg workspace 2 >/dev/null && wait_for "$E2E_DEADLINE" not editor_is focused; }
-# copy_then_add NAME KEYS... : text copied elsewhere, "Preferences" brings the editor back
-# focused; NAME typed in the name field (reached by KEYS) and Add store that text.
+close_editor() { as_user swaymsg kill >/dev/null && wait_for "$E2E_DEADLINE" eval '[[ -z $(editor_state) ]]'; }
+# A real pointer on sway (vptrd), driven through a FIFO this shell keeps open.
+start_pointer() {
+    [[ -x $VPTRD_BIN ]] || fail "no vptrd at $VPTRD_BIN (set VPTRD_BIN)"
+    mkfifo "$HOME/pointer" && chmod 0666 "$HOME/pointer"
+    as_user_spawn vptrd sh -c 'exec "$0" 800 600 <"$1"' "$VPTRD_BIN" "$HOME/pointer"
+    exec {POINTER_FD}>"$HOME/pointer"
+}
+pointer() { # COMMAND... : one a line, done when vptrd has said so
+    local done=$(($(grep -c '^done' "$E2E_LOGS/vptrd.err") + $#))
+    printf '%s\n' "$@" >&"$POINTER_FD"
+    wait_for "$E2E_DEADLINE" eval '[[ $(grep -c "^done" "$E2E_LOGS/vptrd.err") -ge '"$done"' ]]'
+}
+screen_shot() { as_user grim "$HOME/$1.png" 2>/dev/null; }
+# box FILTER PNG : "X Y W H" around the pixels the ImageMagick filter leaves white
+box() {
+    local w h x y
+    IFS='x+' read -r w h x y <<<"$(/usr/bin/convert "${@:2}" -threshold 1% -format '%@' info: 2>/dev/null)" && ((w > 1 && h > 1)) &&
+        echo "$x $y $w $h"
+}
+icon_box() { screen_shot icon && box icon "$HOME/icon.png" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d'; }
+# Right-click the icon, then click the first item of waybar's own menu (what appeared), as a user does.
+click_preferences_in_waybar() {
+    local x y w h menu
+    read -r x y w h < <(icon_box) || return 1
+    pointer "move $((x + w / 2)) $((y + h / 2))" "sleep 300" && screen_shot before && pointer right &&
+        wait_for "$E2E_DEADLINE" eval 'screen_shot after && box diff "$HOME/before.png" "$HOME/after.png" -compose difference -composite >/dev/null' &&
+        menu=$(box diff "$HOME/before.png" "$HOME/after.png" -compose difference -composite) && read -r x y w h <<<"$menu" &&
+        note "waybar's menu at $menu" && pointer "move $((x + w / 2)) $((y + 16))" "sleep 300" left
+}
+# copy_then_add NAME HOW KEYS... : the editor left (leave_editor) or closed (close_editor), text
+# copied elsewhere, "Preferences" clicked in waybar's menu brings the editor back focused; NAME
+# typed in the name field (reached by KEYS) and Add store that text.
 copy_then_add() {
     local text="$1 text $RANDOM"
-    require "$1: the editor has lost the focus" leave_editor
-    require "$1: copied elsewhere, choose Preferences in the tray menu" \
-        eval 'as_user wl-copy -- "$text" && sni click "$(sni_item)" Preferences'
+    require "$1: $2" "$2"
+    require "$1: copied elsewhere, click Preferences in waybar's menu" \
+        eval 'as_user wl-copy -- "$text" && click_preferences_in_waybar'
     check_within "$1: the editor comes back, focused" "$E2E_DEADLINE" editor_is focused
-    as_user wtype "${@:2}" "$1" -k Tab -k space
+    as_user wtype "${@:3}" "$1" -k Tab -k space
     check_within "$1: Add stored the copied text" "$E2E_DEADLINE" eval '[[ $(store_py "b[-1]") == "$text" ]]'
 }
 phase_sway() { # as an unprivileged user: sway refuses root
-    start_sway_waybar
-    write_store "run me" 'echo ran >>"$HOME/ran.log"'
+    start_sway_waybar && start_pointer
+    write_store "run me" 'echo "ran${QT_WAYLAND_DISABLE_WINDOWDECORATION+ with Qt settings of zaprun}" >>"$HOME/ran.log"'
     ((EUID == 0)) && chown -R "$WAYLAND_USER" "$XDG_CONFIG_HOME/zaprun"
     as_user_spawn zaprun-1 "$ZAPRUN_BIN" && ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=zaprun-1
     require_within "the item registers with waybar" "$E2E_DEADLINE" sni_item_count_is 1
@@ -100,8 +132,9 @@ phase_sway() { # as an unprivileged user: sway refuses root
     check_within "  it ran" "$E2E_DEADLINE" ran_log_is ran
     require "choose Preferences" sni click "$(sni_item)" Preferences
     require_within "  the editor window appears, focused" "$E2E_DEADLINE" editor_is focused
-    copy_then_add first # the name field has the focus
-    copy_then_add second -M shift -k Tab -m shift # back from Add
+    check "  drawn without an OpenGL or EGL driver" not grep -qE 'libEGL_|libGLX_|_dri\.so|libgbm|wayland-egl' "/proc/$ZAPRUN_PID/maps"
+    copy_then_add first leave_editor # the name field has the focus
+    copy_then_add second close_editor -M shift -k Tab -m shift # back from Add
     check "waybar's menu follows the additions" sni_labels_are '"Preferences" "Quit ZapRun" null "run me" "first" "second"'
     require "a second launch, the editor not focused" leave_editor
     as_user_spawn zaprun-2 "$ZAPRUN_BIN" && wait_exit "$E2E_LAST_PID"

@@ -8,6 +8,8 @@ log() { echo "echo $1 >>\"\$HOME/ran.log\"${2:+; $2}"; } # NAME [MORE] : a scrip
 quits_cleanly() { require "Quit ZapRun" eval 'choose 2 && wait_exit "$ZAPRUN_PID"' && check_eq "  ends zaprun with status 0" 0 "$EXIT_STATUS"; }
 # In a session of its own, as a desktop starts it: a script signalling its group must not reach us.
 start_zaprun_alone() { local real=$ZAPRUN_BIN ZAPRUN_BIN; ZAPRUN_BIN=$(command -v setsid); start_zaprun "$real"; }
+lowest_free_fd() { local n=0; while [[ -e /proc/$1/fd/$n ]]; do n=$((n + 1)); done; echo "$n"; }
+start_zaprun_with_files() { local real=$ZAPRUN_BIN ZAPRUN_BIN; ZAPRUN_BIN=$(command -v prlimit); start_zaprun --nofile="$1:$1" "$real"; }
 REOPEN='import contextlib, socket, sys; s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
 with contextlib.suppress(OSError): s.sendall(b"reopen\n")'
 
@@ -37,14 +39,18 @@ phase_agent() {
     check_within "  its icon leaves the tray" "$E2E_DEADLINE" tray_icon_count_is 0
 }
 
-phase_late_tray() { # without a session bus, and with one but no StatusNotifierItem host
-    for bus in no yes; do
+phase_late_tray() { # without a session bus, with one but no StatusNotifierItem host, with one unreachable
+    local bus cause
+    for bus in no yes unreachable; do
         fresh_home
         start_xvfb && start_openbox
-        [[ $bus == no ]] || start_session_bus
+        [[ $bus == yes ]] && start_session_bus
+        [[ $bus == unreachable ]] && export DBUS_SESSION_BUS_ADDRESS=unix:path=$HOME/no-bus
         write_store late "$(log late)"
         start_zaprun
         require_within "bus $bus, no tray: one line on stderr" "$E2E_DEADLINE" eval '[[ $(zaprun_stderr_lines) == 1 ]]'
+        cause=$([[ $bus == unreachable ]] && echo "cannot connect to the session bus" || echo "no system tray")
+        check "  it names the cause: $cause" grep -q "$cause" "$E2E_LOGS/$ZAPRUN_LOG.err"
         start_trayer
         check_within "  the icon embeds in the late tray" "$E2E_DEADLINE" tray_icon_count_is 1
         check_holds "  exactly once" 500 tray_icon_count_is 1
@@ -158,6 +164,14 @@ phase_signals() {
         check "  what it started in the background runs on" alive "$bg"
         kill "$bg" "$own" 2>/dev/null
     done
+    fresh_home && start_zaprun_with_files 12 && wait_exit "$ZAPRUN_PID"
+    check_eq "12 open files at most: status 1, one line on stderr that says so" \
+        "1 zaprun: only 12 files may be open at once (ulimit -n); ZapRun needs 32" "$EXIT_STATUS $(zaprun_stderr)"
+    start_zaprun
+    require_within "a zaprun whose files run out" "$E2E_DEADLINE" tray_icon_count_is 1
+    prlimit --pid "$ZAPRUN_PID" --nofile="$(lowest_free_fd "$ZAPRUN_PID")" && choose 1
+    kill -TERM "$ZAPRUN_PID" && wait_exit "$ZAPRUN_PID"
+    check "  ends on SIGTERM" not test "$EXIT_STATUS" = running
     folder=$XDG_CONFIG_HOME/zaprun && rm -rf "$folder" && echo "not a folder" >"$folder"
     start_zaprun
     require_within "a store folder that cannot be made: zaprun starts" "$E2E_DEADLINE" tray_icon_count_is 1
