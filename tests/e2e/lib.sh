@@ -75,9 +75,9 @@ export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8 TZ=UTC
 export LSAN_OPTIONS="suppressions=$E2E_DIR/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 fresh_home
 
-start_xvfb() { # [WxHxD] : exports DISPLAY
+start_xvfb() { # [WxHxD [ARGS...]] : exports DISPLAY
     local f=$E2E_ROOT/displayfd.$RANDOM
-    spawn xvfb Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" -nolisten tcp -noreset 3>"$f" && XVFB_PID=$E2E_LAST_PID
+    spawn xvfb Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" "${@:2}" -nolisten tcp -noreset 3>"$f" && XVFB_PID=$E2E_LAST_PID
     wait_for "$E2E_DEADLINE" eval '[[ -s $f ]] || gone "$XVFB_PID"' && alive "$XVFB_PID" || fail "Xvfb did not start"
     export DISPLAY=:$(tr -dc 0-9 <"$f")
 }
@@ -213,6 +213,26 @@ start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads t
         "$p\"plugins\" type=\"empty\">$p\"plugin-1\" type=\"string\" value=\"systray\"/></property>" \
         '</channel>' >"$dir/xfce4-panel.xml"
     start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
+}
+start_gnome_shell() { # on Xvfb with GLX, with the AppIndicator extension and a system bus of its own
+    local out=$E2E_ROOT/sysbus
+    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$out.addr" 4>"$out.pid" || fail "dbus-daemon did not start"
+    E2E_PIDS+=("$(head -n 1 "$out.pid")")
+    export DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$out.addr") XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=GNOME
+    gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']" &&
+        gsettings set org.gnome.shell welcome-dialog-last-shown-version 99 || fail "gsettings failed"
+    restart_gnome_shell
+}
+restart_gnome_shell() { # the shell ended (when running) and started again; up once its watcher is
+    [[ -z $PANEL_PID ]] || stop_process "$PANEL_PID"
+    spawn gnome-shell gnome-shell --x11 --sm-disable && PANEL_PID=$E2E_LAST_PID
+    wait_for 90 sni host || fail "gnome-shell registered no StatusNotifierItem host"
+}
+# The zR icon's centre on the screen's top 40 rows, "X Y".
+x_panel_icon_at() {
+    /usr/bin/import -window root -crop 10000x40+0+0 +repage "$E2E_ROOT/p.png" 2>/dev/null && shows_zr_icon "$E2E_ROOT/p.png" &&
+        /usr/bin/convert "$E2E_ROOT/p.png" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
+            -format '%@' info: | awk -F '[x+]' '{print $3 + int($1 / 2), $4 + int($2 / 2)}'
 }
 as_user() { "${E2E_AS_USER[@]}" "$@"; }
 as_user_spawn() { spawn "$1" "${E2E_AS_USER[@]}" "${@:2}"; }

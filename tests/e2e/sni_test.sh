@@ -88,6 +88,7 @@ phase_protocol() {
     require_within "a watcher is there" "$E2E_DEADLINE" sni host
     start_zaprun
     require_within "the item registers" "$E2E_DEADLINE" sni_item_count_is 1
+    check "  by its connection's own name, as Qt's own item does" eval '[[ $(sni_item) == :* ]]'
     item=$(sni_item) && quit=$(sni id "$item" "Quit ZapRun") && all=$(sni menu "$item" GetLayout '[0, -1, []]')
     for row in "${MENU_CALLS[@]}"; do
         call=${row%%|*} answer=${row#*|} && args=${call#* }
@@ -103,6 +104,36 @@ phase_protocol() {
     spawn watcher-2 sni watcher
     require_within "another watcher takes the name" "$E2E_DEADLINE" gone "$first"
     check_within "  the item registers with it" 2 sni_item_count_is 1
+    stop_all
+}
+
+# shell_menu_choose N : a click on the icon in the shell's top bar, then the Nth item of the
+# shell's menu, reached by its keyboard (1 Preferences, 2 Quit, 3 the first script).
+shell_menu_choose() {
+    local x y k=() && read -r x y < <(x_panel_icon_at) || return 1
+    /usr/bin/import -window root -crop "300x200+$((x - 250))+35" "$E2E_ROOT/before.png"
+    xdotool mousemove "$x" "$y" click 1 # the menu opens under the icon
+    wait_for "$E2E_DEADLINE" eval '! /usr/bin/import -window root -crop "300x200+$((x - 250))+35" miff:- |
+        /usr/bin/compare -metric AE "$E2E_ROOT/before.png" - null: 2>/dev/null' || return 1
+    while ((${#k[@]} < $1)); do k+=(Down); done
+    keys "${k[@]}" Return
+}
+shell_shows_icon() { keys Escape && x_panel_shows_icon; } # a started shell opens its overview
+phase_gnome() { # GNOME Shell draws the menu itself; a restart of the shell is a new host
+    start_xvfb 1024x768x24 +extension GLX && start_session_bus && start_gnome_shell
+    write_store "run me" 'echo ran >>"$HOME/ran.log"'
+    start_zaprun
+    require_within "the item registers with GNOME Shell" "$E2E_DEADLINE" sni_item_count_is 1
+    require_within "  the top bar shows the zR icon" "$E2E_DEADLINE" shell_shows_icon
+    require "click the icon, choose \"run me\" in the shell's menu" shell_menu_choose 3
+    check_within "  it ran" "$E2E_DEADLINE" ran_log_is ran
+    local round
+    for round in 1 2 3; do # before, a shell sometimes lost an item it had to look up by name
+        restart_gnome_shell
+        check_within "shell restart $round: the icon is back" "$E2E_DEADLINE" shell_shows_icon
+    done
+    require "click the icon, choose \"Quit ZapRun\" in the shell's menu" eval 'shell_menu_choose 2 && wait_exit "$ZAPRUN_PID"'
+    check_eq "  zaprun ended with status 0, nothing on stderr" "0 " "$EXIT_STATUS $(zaprun_stderr)"
     stop_all
 }
 
