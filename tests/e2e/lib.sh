@@ -87,6 +87,10 @@ start_openbox() { # a tray host started before the work area is published may ne
         fail "openbox did not come up"
 }
 start_trayer() { spawn trayer trayer --edge top --align right --widthtype request --height 32 && wait_for "$E2E_DEADLINE" tray_panel || fail "no trayer panel"; }
+start_tint2() { # its system tray alone, across the top
+    printf '%s\n' 'panel_items = S' 'panel_position = top right horizontal' 'panel_size = 100% 32' >"$E2E_ROOT/tint2rc"
+    TRAY_PANEL='"tint2": ("tint2" "Tint2")' && spawn tint2 tint2 -c "$E2E_ROOT/tint2rc" && wait_for "$E2E_DEADLINE" tray_panel || fail "no tint2 panel"
+}
 start_desktop() { start_xvfb "$@"; start_openbox; start_trayer; }
 
 ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
@@ -120,8 +124,9 @@ x_look() { # CMD... : again when a window went away during its walk (BadWindow)
     for _ in 1 2 3 4 5; do out=$("$@" 2>"$E2E_ROOT/x.err") && ! grep -q 'Bad.\?Window' "$E2E_ROOT/x.err" && break; done
     [[ -n $out ]] && echo "$out"
 }
-tray_panel() { # in decimal, as xdotool prints windows
-    local id=$(x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}') && [[ -n $id ]] && printf '%d\n' "$id"; }
+tray_panel() { # in decimal, as xdotool prints windows; trayer's unless TRAY_PANEL names another
+    local id=$(x_look xwininfo -root -tree | awk -v p="${TRAY_PANEL:-\"panel\": (\"panel\" \"trayer\")}" 'index($0, p) {print $1; exit}') &&
+        [[ -n $id ]] && printf '%d\n' "$id"; }
 tray_icons() { # zaprun's mapped icons inside trayer's panel
     local id
     for id in $(x_look xwininfo -tree -id "$(tray_panel)" | awk '/\("zaprun" / {print $1}'); do window_viewable "$id" && printf '%d\n' "$id"; done
