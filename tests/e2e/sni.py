@@ -87,8 +87,8 @@ def main(command, *args):
     watcher = bus.get_object(WATCHER, "/StatusNotifierWatcher", introspect=False)
     if command == "host":
         return 0 if watcher.Get(WATCHER, "IsStatusNotifierHostRegistered", dbus_interface=PROPS) else 1
-    if command == "items":  # hosts store "name/path" or just "name"
-        for name, slash, path in (str(e).partition("/") for e in watcher.Get(WATCHER, "RegisteredStatusNotifierItems", dbus_interface=PROPS)):
+    if command == "items":  # hosts store "name/path", "name@/path" (GNOME) or just "name"
+        for name, slash, path in (str(e).replace("@/", "/", 1).partition("/") for e in watcher.Get(WATCHER, "RegisteredStatusNotifierItems", dbus_interface=PROPS)):
             print(name, "/" + path if slash else "/StatusNotifierItem")
     elif command == "prop":
         value = item_object(args[0]).Get(ITEM, args[1], dbus_interface=PROPS)

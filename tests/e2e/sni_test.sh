@@ -131,6 +131,7 @@ phase_gnome() { # GNOME Shell draws the menu itself; a restart of the shell is a
     for round in 1 2 3; do # before, a shell sometimes lost an item it had to look up by name
         restart_gnome_shell
         check_within "shell restart $round: the icon is back" "$E2E_DEADLINE" shell_shows_icon
+        check "  registered once, by its connection's name: nothing for the shell to look up" eval '[[ $(sni items) == ":"*" /StatusNotifierItem" ]]'
     done
     require "click the icon, choose \"Quit ZapRun\" in the shell's menu" eval 'shell_menu_choose 2 && wait_exit "$ZAPRUN_PID"'
     check_eq "  zaprun ended with status 0, nothing on stderr" "0 " "$EXIT_STATUS $(zaprun_stderr)"
