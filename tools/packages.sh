@@ -5,5 +5,6 @@ BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-base-p
 TEST_PACKAGES=(xvfb xdotool trayer xclip x11-utils openbox imagemagick
                libbenchmark-dev clang libclang-rt-14-dev
                desktop-file-utils appstream dpkg-dev lintian man-db file python3 fonts-dejavu-core
-               dbus-daemon python3-dbus lxqt-panel xfce4-panel sway waybar wl-clipboard wtype grim
+               dbus-daemon python3-dbus python3-gi lxqt-panel xfce4-panel sway waybar wl-clipboard
+               wtype grim gnome-shell gnome-shell-extension-appindicator tint2
                shellcheck clang-format)

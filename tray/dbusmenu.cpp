@@ -2,11 +2,44 @@
 
 #include "tray/menuitem.h"
 
+#include <QActionEvent>
 #include <QDBusConnection>
 #include <QDBusMetaType>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QTimer>
+
+namespace {
+
+// Properties an item may have; those it lacks after a change are named as removed.
+const QStringList kItemProperties{QStringLiteral("type"), QStringLiteral("label"),
+                                  QStringLiteral("enabled"), QStringLiteral("children-display"),
+                                  QStringLiteral("shortcut")};
+
+// A key sequence as DBusMenu sends it: per key, the modifiers, then the key's portable name.
+QList<QStringList> shortcutOf(const QKeySequence &sequence)
+{
+    QList<QStringList> keys;
+    for (int i = 0; i < sequence.count(); ++i) {
+        const QKeyCombination key = sequence[i];
+        QStringList names;
+        const Qt::KeyboardModifiers modifiers = key.keyboardModifiers();
+        for (const auto &[modifier, name] :
+             {std::pair{Qt::MetaModifier, "Super"}, std::pair{Qt::ControlModifier, "Control"},
+              std::pair{Qt::AltModifier, "Alt"}, std::pair{Qt::ShiftModifier, "Shift"},
+              std::pair{Qt::KeypadModifier, "Num"}}) {
+            if (modifiers & modifier)
+                names << QLatin1String(name);
+        }
+        const QString keyName = QKeySequence(key.key()).toString(QKeySequence::PortableText);
+        names << (keyName == QLatin1String("+")   ? QStringLiteral("plus")
+                  : keyName == QLatin1String("-") ? QStringLiteral("minus")
+                                                  : keyName);
+        keys << names;
+    }
+    return keys;
+}
+
+} // namespace
 
 static const QDBusArgument &operator<<(QDBusArgument &arg, const DBusMenuLayout &layout)
 {
@@ -82,6 +115,7 @@ DBusMenu::DBusMenu(QObject *parent)
     qDBusRegisterMetaType<QList<DBusMenuItemKeys>>();
     qDBusRegisterMetaType<DBusMenuEvent>();
     qDBusRegisterMetaType<QList<DBusMenuEvent>>();
+    qDBusRegisterMetaType<QList<QStringList>>();
 }
 
 void DBusMenu::setMenu(QMenu *menu)
@@ -91,7 +125,8 @@ void DBusMenu::setMenu(QMenu *menu)
     menu_ = menu;
     if (menu_)
         menu_->installEventFilter(this);
-    scheduleLayoutUpdate();
+    rootChanged_ = true;
+    scheduleUpdate();
 }
 
 bool DBusMenu::registerAt(const QString &path)
@@ -111,29 +146,34 @@ QString DBusMenu::textDirection() const
 uint DBusMenu::GetLayout(int parentId, int recursionDepth, const QStringList &,
                          DBusMenuLayout &layout)
 {
-    QAction *parent = itemOf(parentId);
-    layout = layoutOf(parentId,
-                      parentId == 0 ? menu_.data()
-                      : parent      ? parent->menu()
-                                    : nullptr,
-                      recursionDepth);
+    if (!knows(parentId)) {
+        refuse(QStringLiteral("No menu item has the id %1").arg(parentId));
+        return revision_;
+    }
+    layout =
+        layoutOf(parentId, parentId == 0 ? menu_.data() : itemOf(parentId)->menu(), recursionDepth);
     return revision_;
 }
 
+// Ids that name no item are left out, as Qt does.
 QList<DBusMenuItem> DBusMenu::GetGroupProperties(const QList<int> &ids, const QStringList &)
 {
     QList<DBusMenuItem> items;
     for (int id : ids) {
-        if (QAction *item = itemOf(id))
-            items.append({id, propertiesOf(item)});
+        if (knows(id))
+            items.append({id, propertiesOf(id)});
     }
     return items;
 }
 
 QDBusVariant DBusMenu::GetProperty(int id, const QString &name)
 {
-    QAction *item = itemOf(id);
-    return QDBusVariant(item ? propertiesOf(item).value(name) : QVariant());
+    const QVariant value = knows(id) ? propertiesOf(id).value(name) : QVariant();
+    if (!knows(id))
+        refuse(QStringLiteral("No menu item has the id %1").arg(id));
+    else if (!value.isValid())
+        refuse(QStringLiteral("Menu item %1 has no property \"%2\"").arg(id).arg(name));
+    return QDBusVariant(value.isValid() ? value : QVariant(QString()));
 }
 
 void DBusMenu::Event(int id, const QString &eventId, const QDBusVariant &, uint)
@@ -151,7 +191,7 @@ QList<int> DBusMenu::EventGroup(const QList<DBusMenuEvent> &events)
     return idErrors;
 }
 
-// The layout is sent whole whenever it changes, so there is never anything to update.
+// The host hears of every change as it happens, so there is never anything to update.
 bool DBusMenu::AboutToShow(int)
 {
     return false;
@@ -160,7 +200,7 @@ bool DBusMenu::AboutToShow(int)
 QList<int> DBusMenu::AboutToShowGroup(const QList<int> &ids, QList<int> &idErrors)
 {
     for (int id : ids) {
-        if (id != 0 && !itemOf(id))
+        if (!knows(id))
             idErrors.append(id);
     }
     return {};
@@ -169,43 +209,114 @@ QList<int> DBusMenu::AboutToShowGroup(const QList<int> &ids, QList<int> &idError
 bool DBusMenu::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type == QEvent::ActionAdded || type == QEvent::ActionRemoved ||
-        type == QEvent::ActionChanged)
-        scheduleLayoutUpdate();
+    if (type == QEvent::ActionAdded || type == QEvent::ActionRemoved) {
+        if (watched == menu_)
+            rootChanged_ = true;
+        else if (auto *menu = qobject_cast<QMenu *>(watched))
+            changedMenus_.append(menu);
+        if (type == QEvent::ActionRemoved)
+            removedItems_.append(static_cast<QActionEvent *>(event)->action());
+        scheduleUpdate();
+    } else if (type == QEvent::ActionChanged) {
+        changedItems_.append(static_cast<QActionEvent *>(event)->action());
+        scheduleUpdate();
+    }
     return QObject::eventFilter(watched, event);
 }
 
 // A rebuild of the menu changes many items at once: the host hears of it once, after it.
-void DBusMenu::scheduleLayoutUpdate()
+void DBusMenu::scheduleUpdate()
 {
     if (updatePending_)
         return;
     updatePending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        updatePending_ = false;
-        QHash<QAction *, int> ids;
-        QHash<int, QPointer<QAction>> items;
-        if (menu_)
-            renumber(*menu_, ids, items);
-        ids_ = std::move(ids);
-        items_ = std::move(items);
-        emit LayoutUpdated(++revision_, 0);
-    });
+    QTimer::singleShot(0, this, &DBusMenu::sendUpdate);
 }
 
-// Items keep their ids while they stay; items gone are forgotten. Submenus are watched too.
-void DBusMenu::renumber(QMenu &menu, QHash<QAction *, int> &ids,
-                        QHash<int, QPointer<QAction>> &items)
+// A change of the root's items is a new layout from the root; otherwise each changed submenu
+// gets a new layout of its own and each changed item its properties.
+void DBusMenu::sendUpdate()
 {
-    for (QAction *item : menu.actions()) {
-        const int id = idOf(item);
-        ids.insert(item, id);
-        items.insert(id, item);
-        if (QMenu *submenu = item->menu()) {
-            submenu->installEventFilter(this);
-            renumber(*submenu, ids, items);
+    updatePending_ = false;
+    ++revision_;
+    if (rootChanged_) {
+        renumberAll();
+        emit LayoutUpdated(revision_, 0);
+    } else {
+        sendChangedMenus();
+        sendChangedProperties();
+    }
+    rootChanged_ = false;
+    changedMenus_.clear();
+    changedItems_.clear();
+    removedItems_.clear();
+}
+
+// Items keep their ids while they stay; items gone are forgotten.
+void DBusMenu::renumberAll()
+{
+    const QHash<QAction *, int> known = std::exchange(ids_, {});
+    const QHash<int, QPointer<QAction>> items = std::exchange(items_, {});
+    if (!menu_)
+        return;
+    for (QAction *item : menu_->actions()) {
+        const int id = known.value(item);
+        if (id != 0 && items.value(id) == item) {
+            ids_.insert(item, id);
+            items_.insert(id, item);
         }
     }
+    renumber(*menu_);
+}
+
+// Gives every item of `menu` and its submenus an id, and watches the submenus.
+void DBusMenu::renumber(QMenu &menu)
+{
+    for (QAction *item : menu.actions()) {
+        idOf(item);
+        if (QMenu *submenu = item->menu()) {
+            submenu->installEventFilter(this);
+            renumber(*submenu);
+        }
+    }
+}
+
+void DBusMenu::sendChangedMenus()
+{
+    for (QAction *item : std::as_const(removedItems_))
+        items_.remove(ids_.take(item));
+    QSet<QMenu *> sent;
+    for (const QPointer<QMenu> &menu : std::as_const(changedMenus_)) {
+        const int id = menu ? ids_.value(menu->menuAction()) : 0;
+        if (id == 0 || sent.contains(menu))
+            continue;
+        sent.insert(menu);
+        renumber(*menu);
+        emit LayoutUpdated(revision_, id);
+    }
+}
+
+void DBusMenu::sendChangedProperties()
+{
+    QList<DBusMenuItem> updated;
+    QList<DBusMenuItemKeys> removed;
+    QSet<int> sent;
+    for (const QPointer<QAction> &item : std::as_const(changedItems_)) {
+        const int id = item ? ids_.value(item) : 0;
+        if (id == 0 || sent.contains(id))
+            continue;
+        sent.insert(id);
+        const QVariantMap properties = propertiesOf(item);
+        updated.append({id, properties});
+        DBusMenuItemKeys gone{id, {}};
+        for (const QString &name : kItemProperties) {
+            if (!properties.contains(name))
+                gone.names << name;
+        }
+        removed.append(gone);
+    }
+    if (!updated.isEmpty())
+        emit ItemsPropertiesUpdated(updated, removed);
 }
 
 // A new item at the address of one deleted gets a new id.
@@ -224,6 +335,14 @@ QAction *DBusMenu::itemOf(int id) const
     return items_.value(id);
 }
 
+// The root (id 0) is the menu itself.
+QVariantMap DBusMenu::propertiesOf(int id) const
+{
+    if (id == 0)
+        return {{QStringLiteral("children-display"), QStringLiteral("submenu")}};
+    return propertiesOf(itemOf(id));
+}
+
 QVariantMap DBusMenu::propertiesOf(QAction *item) const
 {
     QVariantMap properties{{QStringLiteral("visible"), item->isVisible()}};
@@ -237,23 +356,22 @@ QVariantMap DBusMenu::propertiesOf(QAction *item) const
     properties.insert(QStringLiteral("enabled"), item->isEnabled());
     if (submenu)
         properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
+    if (!item->shortcut().isEmpty())
+        properties.insert(QStringLiteral("shortcut"),
+                          QVariant::fromValue(shortcutOf(item->shortcut())));
     return properties;
 }
 
-// The root (id 0) is the menu itself; recursionDepth -1 means all levels.
+// A negative depth means all levels.
 DBusMenuLayout DBusMenu::layoutOf(int id, QMenu *menu, int depth)
 {
-    DBusMenuLayout layout{id, {}, {}};
-    if (id == 0)
-        layout.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
-    else if (QAction *item = itemOf(id))
-        layout.properties = propertiesOf(item);
+    DBusMenuLayout layout{id, propertiesOf(id), {}};
     if (!menu || depth == 0)
         return layout;
     for (QAction *item : menu->actions()) {
         const int childId = idOf(item);
-        layout.children.append(
-            QDBusVariant(QVariant::fromValue(layoutOf(childId, item->menu(), depth - 1))));
+        layout.children.append(QDBusVariant(
+            QVariant::fromValue(layoutOf(childId, item->menu(), depth < 0 ? -1 : depth - 1))));
     }
     return layout;
 }
@@ -267,4 +385,11 @@ bool DBusMenu::trigger(int id, const QString &eventId)
     if (eventId == QLatin1String("clicked") && item->isEnabled() && !item->menu())
         QMetaObject::invokeMethod(item, &QAction::trigger, Qt::QueuedConnection);
     return true;
+}
+
+// The caller gets an error in place of the answer; a call from within gets the default.
+void DBusMenu::refuse(const QString &message)
+{
+    if (calledFromDBus())
+        sendErrorReply(QDBusError::InvalidArgs, message);
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QDBusArgument>
+#include <QDBusContext>
 #include <QDBusVariant>
 #include <QHash>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QVariantMap>
 
 // An item and the items under it, as DBusMenu sends them: (ia{sv}av), each child a layout.
@@ -37,9 +39,10 @@ Q_DECLARE_METATYPE(DBusMenuItemKeys)
 Q_DECLARE_METATYPE(DBusMenuEvent)
 
 // A QMenu over D-Bus (com.canonical.dbusmenu), for a tray host to draw as its own menu: labels
-// exactly as the menu shows them, submenus kept, a host's click triggering the item, and the
-// layout following the menu's changes.
-class DBusMenu : public QObject {
+// exactly as the menu shows them, submenus and shortcuts kept, a host's click triggering the
+// item. A host hears only what changed: the layout of the submenu whose items changed, the
+// properties of an item that changed. A call naming no item or property is answered an error.
+class DBusMenu : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
     Q_PROPERTY(uint Version READ version)
@@ -54,7 +57,7 @@ public:
     // Publishes the object at `path` of the session bus.
     bool registerAt(const QString &path);
 
-    uint version() const { return 3; }
+    uint version() const { return 4; }
     QString status() const { return QStringLiteral("normal"); }
     QString textDirection() const;
     QStringList iconThemePath() const { return {}; }
@@ -78,13 +81,20 @@ signals:
 
 private:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void scheduleLayoutUpdate();
-    void renumber(QMenu &menu, QHash<QAction *, int> &ids, QHash<int, QPointer<QAction>> &items);
+    void scheduleUpdate();
+    void sendUpdate();
+    void renumberAll();
+    void renumber(QMenu &menu);
+    void sendChangedMenus();
+    void sendChangedProperties();
     int idOf(QAction *item);
     QAction *itemOf(int id) const;
+    bool knows(int id) const { return id == 0 || itemOf(id); }
+    QVariantMap propertiesOf(int id) const;
     QVariantMap propertiesOf(QAction *item) const;
     DBusMenuLayout layoutOf(int id, QMenu *menu, int depth);
     bool trigger(int id, const QString &eventId);
+    void refuse(const QString &message);
 
     QPointer<QMenu> menu_;
     QHash<QAction *, int> ids_;
@@ -92,4 +102,10 @@ private:
     int lastId_ = 0;
     uint revision_ = 1;
     bool updatePending_ = false;
+    // What changed since the host was last told: menus whose items came or went (the root
+    // among them means everything), items whose properties changed, items gone.
+    QList<QPointer<QMenu>> changedMenus_;
+    QList<QPointer<QAction>> changedItems_;
+    QList<QAction *> removedItems_; // keys only: they may be gone
+    bool rootChanged_ = false;
 };

@@ -117,10 +117,14 @@ void StatusItem::watchForTrays()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
+        // A watcher that takes the name from another is a new tray as much as a first one.
         auto *watcher =
-            new QDBusServiceWatcher(kWatcher, bus, QDBusServiceWatcher::WatchForRegistration, this);
-        connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
-                &StatusItem::trayMayHaveChanged);
+            new QDBusServiceWatcher(kWatcher, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString &, const QString &, const QString &owner) {
+                    if (!owner.isEmpty())
+                        trayMayHaveChanged();
+                });
         bus.connect(kWatcher, kWatcherPath, kWatcher,
                     QStringLiteral("StatusNotifierHostRegistered"), this,
                     SLOT(trayMayHaveChanged()));

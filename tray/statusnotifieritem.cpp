@@ -51,15 +51,15 @@ static const QDBusArgument &operator>>(const QDBusArgument &arg, StatusNotifierT
 
 StatusNotifierItem::StatusNotifierItem(QObject *parent)
     : QObject(parent)
-    , service_(
-          QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid()))
 {
     qDBusRegisterMetaType<StatusNotifierImage>();
     qDBusRegisterMetaType<StatusNotifierImages>();
     qDBusRegisterMetaType<StatusNotifierToolTip>();
 }
 
-// Published once its icon, tooltip and menu are set: a host reads them all at once.
+// Published once its icon, tooltip and menu are set: a host reads them all at once. Known by the
+// connection's own name, which no host can mistake for another item's or find without its owner.
+// Every new owner of the watcher's name, a replacing one included, is told of the item.
 void StatusNotifierItem::show()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -68,18 +68,19 @@ void StatusNotifierItem::show()
                           QDBusConnection::ExportAllProperties;
     bus.registerObject(kItemPath, this, exported);
     menu_.registerAt(kMenuPath);
-    bus.registerService(service_);
     auto *watcher =
-        new QDBusServiceWatcher(kWatcher, bus, QDBusServiceWatcher::WatchForRegistration, this);
-    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
-            &StatusNotifierItem::registerWithWatcher);
+        new QDBusServiceWatcher(kWatcher, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &owner) {
+                if (!owner.isEmpty())
+                    registerWithWatcher();
+            });
     registerWithWatcher();
 }
 
 StatusNotifierItem::~StatusNotifierItem()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterService(service_);
     bus.unregisterObject(kMenuPath);
     bus.unregisterObject(kItemPath);
 }
@@ -163,7 +164,7 @@ void StatusNotifierItem::registerWithWatcher()
     QDBusMessage call =
         QDBusMessage::createMethodCall(kWatcher, QStringLiteral("/StatusNotifierWatcher"), kWatcher,
                                        QStringLiteral("RegisterStatusNotifierItem"));
-    call << service_;
+    call << QDBusConnection::sessionBus().baseService();
     call.setAutoStartService(false);
     QDBusConnection::sessionBus().send(call);
 }

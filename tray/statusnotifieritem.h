@@ -28,7 +28,7 @@ Q_DECLARE_METATYPE(StatusNotifierToolTip)
 
 // A tray icon over D-Bus (org.kde.StatusNotifierItem) whose menu is the host's own, on any
 // click: Id is the desktop file's name, Title the application's display name. Registers with
-// the StatusNotifierWatcher, and again whenever a watcher starts.
+// the StatusNotifierWatcher, and again whenever the watcher's name gets a new owner.
 class StatusNotifierItem : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
@@ -93,7 +93,6 @@ signals:
 private:
     void registerWithWatcher();
 
-    QString service_;
     QIcon icon_;
     QString toolTip_;
     DBusMenu menu_;

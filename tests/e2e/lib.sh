@@ -75,9 +75,9 @@ export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8 TZ=UTC
 export LSAN_OPTIONS="suppressions=$E2E_DIR/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 fresh_home
 
-start_xvfb() { # [WxHxD] : exports DISPLAY
+start_xvfb() { # [WxHxD [ARGS...]] : exports DISPLAY
     local f=$E2E_ROOT/displayfd.$RANDOM
-    spawn xvfb Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" -nolisten tcp -noreset 3>"$f" && XVFB_PID=$E2E_LAST_PID
+    spawn xvfb Xvfb -displayfd 3 -screen 0 "${1:-800x600x24}" "${@:2}" -nolisten tcp -noreset 3>"$f" && XVFB_PID=$E2E_LAST_PID
     wait_for "$E2E_DEADLINE" eval '[[ -s $f ]] || gone "$XVFB_PID"' && alive "$XVFB_PID" || fail "Xvfb did not start"
     export DISPLAY=:$(tr -dc 0-9 <"$f")
 }
@@ -87,6 +87,10 @@ start_openbox() { # a tray host started before the work area is published may ne
         fail "openbox did not come up"
 }
 start_trayer() { spawn trayer trayer --edge top --align right --widthtype request --height 32 && wait_for "$E2E_DEADLINE" tray_panel || fail "no trayer panel"; }
+start_tint2() { # its system tray alone, across the top
+    printf '%s\n' 'panel_items = S' 'panel_position = top right horizontal' 'panel_size = 100% 32' >"$E2E_ROOT/tint2rc"
+    TRAY_PANEL='"tint2": ("tint2" "Tint2")' && spawn tint2 tint2 -c "$E2E_ROOT/tint2rc" && wait_for "$E2E_DEADLINE" tray_panel || fail "no tint2 panel"
+}
 start_desktop() { start_xvfb "$@"; start_openbox; start_trayer; }
 
 ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
@@ -120,8 +124,9 @@ x_look() { # CMD... : again when a window went away during its walk (BadWindow)
     for _ in 1 2 3 4 5; do out=$("$@" 2>"$E2E_ROOT/x.err") && ! grep -q 'Bad.\?Window' "$E2E_ROOT/x.err" && break; done
     [[ -n $out ]] && echo "$out"
 }
-tray_panel() { # in decimal, as xdotool prints windows
-    local id=$(x_look xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}') && [[ -n $id ]] && printf '%d\n' "$id"; }
+tray_panel() { # in decimal, as xdotool prints windows; trayer's unless TRAY_PANEL names another
+    local id=$(x_look xwininfo -root -tree | awk -v p="${TRAY_PANEL:-\"panel\": (\"panel\" \"trayer\")}" 'index($0, p) {print $1; exit}') &&
+        [[ -n $id ]] && printf '%d\n' "$id"; }
 tray_icons() { # zaprun's mapped icons inside trayer's panel
     local id
     for id in $(x_look xwininfo -tree -id "$(tray_panel)" | awk '/\("zaprun" / {print $1}'); do window_viewable "$id" && printf '%d\n' "$id"; done
@@ -213,6 +218,26 @@ start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads t
         "$p\"plugins\" type=\"empty\">$p\"plugin-1\" type=\"string\" value=\"systray\"/></property>" \
         '</channel>' >"$dir/xfce4-panel.xml"
     start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
+}
+start_gnome_shell() { # on Xvfb with GLX, with the AppIndicator extension and a system bus of its own
+    local out=$E2E_ROOT/sysbus
+    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$out.addr" 4>"$out.pid" || fail "dbus-daemon did not start"
+    E2E_PIDS+=("$(head -n 1 "$out.pid")")
+    export DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$out.addr") XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=GNOME
+    gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']" &&
+        gsettings set org.gnome.shell welcome-dialog-last-shown-version 99 || fail "gsettings failed"
+    restart_gnome_shell
+}
+restart_gnome_shell() { # the shell ended (when running) and started again; up once its watcher is
+    [[ -z $PANEL_PID ]] || stop_process "$PANEL_PID"
+    spawn gnome-shell gnome-shell --x11 --sm-disable && PANEL_PID=$E2E_LAST_PID
+    wait_for 90 sni host || fail "gnome-shell registered no StatusNotifierItem host"
+}
+# The zR icon's centre on the screen's top 40 rows, "X Y".
+x_panel_icon_at() {
+    /usr/bin/import -window root -crop 10000x40+0+0 +repage "$E2E_ROOT/p.png" 2>/dev/null && shows_zr_icon "$E2E_ROOT/p.png" &&
+        /usr/bin/convert "$E2E_ROOT/p.png" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
+            -format '%@' info: | awk -F '[x+]' '{print $3 + int($1 / 2), $4 + int($2 / 2)}'
 }
 as_user() { "${E2E_AS_USER[@]}" "$@"; }
 as_user_spawn() { spawn "$1" "${E2E_AS_USER[@]}" "${@:2}"; }

@@ -66,6 +66,79 @@ phase_xfce() { # its systray serves both protocols; Qt takes the D-Bus one when 
     quit_through_menu xfce4-panel
 }
 
+# The exported menu's answers, call by call (Qt's own adaptor answers the same, except where it
+# never replies, leaves out the root, or describes items that are not there).
+MENU_CALLS=( # METHOD ARGS|ANSWER, $quit the id of "Quit ZapRun"
+    'Get Version|4'
+    'GetProperty [$quit, "shortcut"]|[["Control", "Q"]]'
+    'GetProperty [$quit, "icon-name"]|error org.freedesktop.DBus.Error.InvalidArgs'
+    'GetProperty [999999, "label"]|error org.freedesktop.DBus.Error.InvalidArgs'
+    'GetGroupProperties [[0], []]|[[0, {"children-display": "submenu"}]]'
+    'GetLayout [999999, -1, []]|error org.freedesktop.DBus.Error.InvalidArgs'
+    'GetLayout [0, -2147483648, []]|(all levels)'
+)
+scripts() { local i; for ((i = 0; i < $1; i++)); do printf '%s\n' "script $i" 'echo ran'; done; }
+layout_parents() { grep -A2 'member=LayoutUpdated' "$E2E_LOGS/signals.out" | awk '$1 == "int32" {print $2}' | sort -u; }
+# With a watcher of its own, no panel: the calls a host makes; what a host hears of an add; a
+# watcher that takes the name from the first.
+phase_protocol() {
+    start_xvfb && start_session_bus
+    local row call args answer all item quit page first
+    mapfile -t row < <(scripts 501) && write_store "${row[@]}" # two pages: 500 names, then one
+    spawn watcher-1 sni watcher && first=$E2E_LAST_PID
+    require_within "a watcher is there" "$E2E_DEADLINE" sni host
+    start_zaprun
+    require_within "the item registers" "$E2E_DEADLINE" sni_item_count_is 1
+    check "  by its connection's own name, as Qt's own item does" eval '[[ $(sni_item) == :* ]]'
+    item=$(sni_item) && quit=$(sni id "$item" "Quit ZapRun") && all=$(sni menu "$item" GetLayout '[0, -1, []]')
+    for row in "${MENU_CALLS[@]}"; do
+        call=${row%%|*} answer=${row#*|} && args=${call#* }
+        check_eq "$call" "${answer/(all levels)/$all}" "$(sni menu "$item" "${call%% *}" "${args//\$quit/$quit}")"
+    done
+    check_eq "  nothing on stderr" "" "$(zaprun_stderr)"
+    spawn signals dbus-monitor "type='signal',interface='com.canonical.dbusmenu'"
+    require_within "  the menu's signals are followed" "$E2E_DEADLINE" eval '[[ -s $E2E_LOGS/signals.out ]]'
+    mapfile -t row < <(scripts 502) && write_store "${row[@]}"
+    require_within "a script added outside shows in the second page" "$E2E_DEADLINE" sni id "$item" "Scripts 501–502"
+    page=$(sni id "$item" "Scripts 501–502")
+    check_eq "  the host is given that page's layout alone" "$page" "$(layout_parents)"
+    spawn watcher-2 sni watcher
+    require_within "another watcher takes the name" "$E2E_DEADLINE" gone "$first"
+    check_within "  the item registers with it" 2 sni_item_count_is 1
+    stop_all
+}
+
+# shell_menu_choose N : a click on the icon in the shell's top bar, then the Nth item of the
+# shell's menu, reached by its keyboard (1 Preferences, 2 Quit, 3 the first script).
+shell_menu_choose() {
+    local x y k=() && read -r x y < <(x_panel_icon_at) || return 1
+    /usr/bin/import -window root -crop "300x200+$((x - 250))+35" "$E2E_ROOT/before.png"
+    xdotool mousemove "$x" "$y" click 1 # the menu opens under the icon
+    wait_for "$E2E_DEADLINE" eval '! /usr/bin/import -window root -crop "300x200+$((x - 250))+35" miff:- |
+        /usr/bin/compare -metric AE "$E2E_ROOT/before.png" - null: 2>/dev/null' || return 1
+    while ((${#k[@]} < $1)); do k+=(Down); done
+    keys "${k[@]}" Return
+}
+shell_shows_icon() { keys Escape && x_panel_shows_icon; } # a started shell opens its overview
+phase_gnome() { # GNOME Shell draws the menu itself; a restart of the shell is a new host
+    start_xvfb 1024x768x24 +extension GLX && start_session_bus && start_gnome_shell
+    write_store "run me" 'echo ran >>"$HOME/ran.log"'
+    start_zaprun
+    require_within "the item registers with GNOME Shell" "$E2E_DEADLINE" sni_item_count_is 1
+    require_within "  the top bar shows the zR icon" "$E2E_DEADLINE" shell_shows_icon
+    require "click the icon, choose \"run me\" in the shell's menu" shell_menu_choose 3
+    check_within "  it ran" "$E2E_DEADLINE" ran_log_is ran
+    local round
+    for round in 1 2 3; do # before, a shell sometimes lost an item it had to look up by name
+        restart_gnome_shell
+        check_within "shell restart $round: the icon is back" "$E2E_DEADLINE" shell_shows_icon
+        check "  registered once, by its connection's name: nothing for the shell to look up" eval '[[ $(sni items) == ":"*" /StatusNotifierItem" ]]'
+    done
+    require "click the icon, choose \"Quit ZapRun\" in the shell's menu" eval 'shell_menu_choose 2 && wait_exit "$ZAPRUN_PID"'
+    check_eq "  zaprun ended with status 0, nothing on stderr" "0 " "$EXIT_STATUS $(zaprun_stderr)"
+    stop_all
+}
+
 # The editor through sway's eyes: "focused", "urgent" or "shown"; nothing while unmapped.
 editor_state() {
     as_user swaymsg -t get_tree 2>/dev/null | /usr/bin/python3 -c 'import json, sys

@@ -181,5 +181,14 @@ phase_signals() {
     check_holds "  and zaprun runs on" 500 alive "$ZAPRUN_PID"
 }
 
+phase_tint2() { # another XEmbed tray, as light: the icon, a script from its menu
+    start_xvfb && start_openbox && start_tint2
+    write_store t2 "$(log t2)"
+    start_zaprun
+    require_within "the icon embeds in tint2's tray, and shows" "$E2E_DEADLINE" eval 'tray_icon_count_is 1 && x_panel_shows_icon'
+    require "  its menu runs the script" eval 'choose 3 && wait_for "$E2E_DEADLINE" ran_log_is t2'
+    quits_cleanly
+}
+
 for phase in "$@"; do "phase_$phase"; done
 finish
