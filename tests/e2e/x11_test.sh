@@ -141,6 +141,10 @@ phase_scripts() { # scripts cannot hurt ZapRun, and nothing runs or opens that t
     require "a script with a long error brings the Error! dialog" choose 5 dialog
     check_holds "  alone: the editor does not come forward" 1000 eval '[[ $(shown_windows) == "$DIALOG_WIN" ]]'
     check "  it fits the screen's work area" inside_work_area "$DIALOG_WIN"
+    { seq 1 60 && head -c 3000 /dev/zero | tr '\0' x; } >"$E2E_ROOT/long.txt"
+    local x y w h && read -r x y w h < <(window_geometry "$DIALOG_WIN")
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1 && keys ctrl+a ctrl+c
+    check_within "  its message, selected and copied, is the script's stderr whole" "$E2E_DEADLINE" clipboard_has_file "$E2E_ROOT/long.txt"
     require "Return closes it" alert_ok "$DIALOG_WIN"
     check_holds "  and no ZapRun window shows afterwards" 1000 shown_count_is 0
     quits_cleanly
