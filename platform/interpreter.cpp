@@ -72,12 +72,17 @@ protected:
 };
 
 // Runs in the child between fork and exec: a session of its own keeps whatever the script
-// signals to its group or session ("kill 0") away from ZapRun, and ZapRun's own choice to
-// ignore SIGXFSZ is not the script's.
+// signals to its group or session ("kill 0") away from ZapRun. The script starts as a program
+// the desktop starts: every signal at its default and none blocked, whatever ZapRun chose
+// (SIGXFSZ ignored) or was left by its parent.
 void detachChild()
 {
     ::setsid();
-    ::signal(SIGXFSZ, SIG_DFL);
+    for (int number = 1; number < NSIG; ++number)
+        ::signal(number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 // Only the script's own process: what it started in the background on purpose stays.

@@ -132,15 +132,25 @@ phase_scripts() { # scripts cannot hurt ZapRun, and nothing runs or opens that t
     require_within "the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
     require "a script that signals its group runs" eval 'choose 3 && wait_for "$E2E_DEADLINE" ran_log_is group'
     check_holds "  zaprun survives it, its icon in the tray" 1000 eval 'alive "$ZAPRUN_PID" && tray_icon_count_is 1'
+    echo 'echo typed' >"$E2E_ROOT/typed.sh" && require "a script is on the clipboard" clipboard_put "$E2E_ROOT/typed.sh"
+    require "Preferences brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1'
+    local ed=$(shown_windows)
     require "a script that waits runs" eval 'choose 4 && wait_for "$E2E_DEADLINE" ran_log_is $'"'group\nwaits'"
     local before=$(app_windows)
+    activate "$ed" && add_as typed # the editor's name field, then Add
     click_tray_icon && keys Down Down Return
     : >"$HOME/go"
-    check_holds "the click and keys made during the run are dropped" 1500 \
-        eval '! new_window "$before" && ran_log_is $'"'group\nwaits'"
+    check_holds "the keys to the editor, the click and keys on the tray made during the run are dropped" 1500 \
+        eval '! new_window "$before" && ran_log_is $'"'group\nwaits'"' && store_names_are $'"'group killer\nwaits\nlong'"
+    activate "$ed" && keys alt+F4
+    require_within "Alt+F4 hides the editor" "$E2E_DEADLINE" shown_count_is 0
     require "a script with a long error brings the Error! dialog" choose 5 dialog
     check_holds "  alone: the editor does not come forward" 1000 eval '[[ $(shown_windows) == "$DIALOG_WIN" ]]'
     check "  it fits the screen's work area" inside_work_area "$DIALOG_WIN"
+    { seq 1 60 && head -c 3000 /dev/zero | tr '\0' x; } >"$E2E_ROOT/long.txt"
+    local x y w h && read -r x y w h < <(window_geometry "$DIALOG_WIN")
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1 && keys ctrl+a ctrl+c
+    check_within "  its message, selected and copied, is the script's stderr whole" "$E2E_DEADLINE" clipboard_has_file "$E2E_ROOT/long.txt"
     require "Return closes it" alert_ok "$DIALOG_WIN"
     check_holds "  and no ZapRun window shows afterwards" 1000 shown_count_is 0
     quits_cleanly

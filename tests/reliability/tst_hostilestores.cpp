@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -199,8 +200,7 @@ private slots:
         }
     }
 
-    // Two sessions, or another program, on one file: no write replaces a version that its store
-    // has not read.
+    // Two sessions on one file: no write replaces a version that its store has not read.
     void storesOnOneFileFollowEachOther()
     {
         Defaults first(path_);
@@ -210,19 +210,31 @@ private slots:
         second.setInteger(sel_script, 1);
         first.setBool(show_main, false);
         QCOMPARE(Defaults(path_).integerForKey(sel_script), 1);
-        // Changed outside while this store changes it from what it read before: the other
-        // version is kept aside, private.
-        const QByteArray outside = "{\"all scripts names\": [\"c\"], \"all scripts\": [\"C\"]}";
-        QVERIFY(writeFile(path_, outside));
-        second.setStringArray(all_scripts_name, {"a", "b", "d"});
-        const QStringList aside = QDir(folder_).entryList({QStringLiteral("*conflict-*")});
-        QCOMPARE(aside.size(), 1);
-        QCOMPARE(readAll(folder_ + QLatin1Char('/') + aside[0]), outside);
-        QCOMPARE(modeOf(folder_ + QLatin1Char('/') + aside[0]), 0600);
     }
 
-    // Another program's edit while ZapRun runs is followed; a damaged version it leaves is never
-    // written over but kept aside. A store made under umask 000 is private all the same.
+    // Another program changes the file while this store changes it from what it read before,
+    // three times within a second: each other version is kept aside, private, under a name of
+    // its own (-1, -2).
+    void copiesKeptAsideWithinASecondAreAllKept()
+    {
+        Defaults defaults(path_);
+        QByteArrayList outside;
+        for (const char *name : {"c", "cc", "ccc"}) { // sizes differ: each is a change
+            outside.append(store(QByteArray("[\"") + name + "\"]", name));
+            QVERIFY(writeFile(path_, outside.last()));
+            defaults.setStringArray(all_scripts_name, {"a"});
+        }
+        QByteArrayList kept;
+        for (const QString &copy : QDir(folder_).entryList({QStringLiteral("*conflict-*")})) {
+            kept.append(readAll(folder_ + QLatin1Char('/') + copy));
+            QCOMPARE(modeOf(folder_ + QLatin1Char('/') + copy), 0600);
+        }
+        QCOMPARE(kept, outside);
+    }
+
+    // Another program's edit while ZapRun runs is followed, made in place with the mode kept
+    // (the folder's watch does not see it); a damaged version it leaves is never written over
+    // but kept aside. A store made under umask 000 is private all the same.
     void outsideChangesAreFollowedAndANewStoreIsPrivate()
     {
         QVERIFY(writeFile(path_, kTwo));
@@ -366,8 +378,9 @@ private slots:
         QCOMPARE(QDir(folder_).entryList(beside), all);
     }
 
-    // Each failed write has its line on stderr; the failure is signalled once, and said at the
-    // next start; a good write ends it, and the next failure is signalled again.
+    // A write cut short, within the file or in its last bytes, replaces nothing. Each failed
+    // write has its line on stderr; the failure is signalled once, and said at the next start; a
+    // good write ends it, and the next failure is signalled again.
     void aFailedWriteIsToldOnceAndTheNextStartSaysSo()
     {
         const ProcessSignals processSignals; // as in main(): the file size limit fails a write
@@ -375,16 +388,18 @@ private slots:
         auto defaults = std::make_unique<Defaults>(path_);
         rlimit previous{}; // only the soft limit: the hard one could not be raised again
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-        const rlimit small{rlim_t(kTwo.size() + 1100), previous.rlim_max};
         const QStringList big{kSecret + QString(2000, QLatin1Char('#'))};
-        const auto failing = [&] { // root ignores modes, not this limit
+        const auto failing = [&](rlim_t limit) { // root ignores modes, not this limit
+            const rlimit small{limit, previous.rlim_max};
             QSignalSpy failed(defaults.get(), &Defaults::saveFailed);
+            const QByteArray before = readAll(path_);
             const QByteArray output = outputOf(2, [&] {
                 ::setrlimit(RLIMIT_FSIZE, &small);
                 defaults->setStringArray(all_scripts, big), defaults->setInteger(sel_script, 1);
                 ::setrlimit(RLIMIT_FSIZE, &previous);
             });
             QCOMPARE(library::returnAllScripts(*defaults), big); // the change lasts for this run
+            QCOMPARE(readAll(path_), before);
             const QByteArray told =
                 "zaprun: could not save to " + path_.toUtf8() + " (File too large";
             QCOMPARE(output.count(told), 2);
@@ -392,14 +407,17 @@ private slots:
             QVERIFY(!output.contains(kSecret));
             QCOMPARE(failed, (QList<QVariantList>{{path_, QStringLiteral("File too large")}}));
         };
-        failing();
+        failing(rlim_t(kTwo.size() + 1100)); // within the new body
         defaults.reset();
         const auto restart = outputOf(2, [&] { defaults = std::make_unique<Defaults>(path_); });
         QCOMPARE(library::returnAllScripts(*defaults), scripts("a|b"));
         QVERIFY2(restart.contains("could not be saved (File too large)"), restart.constData());
         defaults->setInteger(sel_script, 1);
         QVERIFY(!QFileInfo::exists(folder_ + QStringLiteral("/.defaults.json.failed")));
-        failing();
+        const QJsonObject next{{all_scripts, QJsonArray::fromStringList(big)},
+                               {all_scripts_name, QJsonArray{"a", "b"}},
+                               {sel_script, 1}};
+        failing(rlim_t(QJsonDocument(next).toJson().size() - 2)); // within the closing "\n}\n"
     }
 
     // SIGKILL at random moments of adds and deletes: the file always parses and pairs every name

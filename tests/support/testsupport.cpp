@@ -46,7 +46,15 @@ void putTextOnClipboard(const QString &text)
     putOnClipboard(mimeText(text));
 }
 
+// Where temporary folders went when the test started: a home's TMPDIR may be gone with it.
+static QString firstTempPath()
+{
+    static const QString path = QDir::tempPath();
+    return path;
+}
+
 TestHome::TestHome()
+    : dir(firstTempPath() + QStringLiteral("/zaprun-test-XXXXXX"))
 {
     qputenv("HOME", QFile::encodeName(dir.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(QStringLiteral("config"))));
@@ -86,6 +94,8 @@ int modeOf(const QString &path)
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
+    const bool existed = file.exists();
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
-           file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+           (existed ||
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
 }

@@ -55,5 +55,6 @@ struct RecordingAlert : Alert {
 
 // The file's permission bits, as chmod spells them (0600).
 int modeOf(const QString &path);
-// Readable by all, as an editor under the usual umask leaves a file.
+// Readable by all, as an editor under the usual umask leaves a new file; an existing file is
+// rewritten in place and keeps its mode, as editors and sync tools do.
 bool writeFile(const QString &path, const QByteArray &bytes);
