@@ -3,6 +3,7 @@
 #include "platform/processsignals.h"
 #include "testsupport.h"
 
+#include <QPlainTextEdit>
 #include <QStyle>
 #include <QTimer>
 
@@ -156,19 +157,40 @@ private slots:
         QVERIFY(QDir(home_.path(QStringLiteral("tmp"))).entryList({"zaprun-*"}).isEmpty());
     }
 
-    // The alert of the first is dismissed before the second of the same name runs.
+    // The alert of the first is dismissed before the second of the same name runs. Each alert's
+    // title names its script, on one line and cut short.
     void duplicateNamesRunInOrderAndAMissingBodyIsReported()
     {
-        store_->library("twice|twice|orphan",
-                        "echo 1 >>$HOME/marker; exit 1|echo 2 >>$HOME/marker");
+        const QString orphan = "orphan\n" + QString(60, 'x');
+        store_->library("twice|twice", "echo 1 >>$HOME/marker; exit 1|echo 2 >>$HOME/marker");
+        store_->defaults->setStringArray(all_scripts_name, list("twice|twice") << orphan);
         QByteArray ranWhileShown;
         alert_.whileShown = [&] {
             ranWhileShown = ran();
         };
         choose(QStringLiteral("twice"));
         QCOMPARE(ranWhileShown + ran(), QByteArray("1\n1\n2\n"));
-        choose(QStringLiteral("orphan"));
+        choose(orphan);
         QCOMPARE(alert_.texts, list("Error!|Error!"));
+        QCOMPARE(alert_.titles, QStringList({"ZapRun: “twice” failed",
+                                             "ZapRun: “orphan " + QString(53, 'x') + "…” failed"}));
+    }
+
+    // The dialog's title is the one asked for; its message lines up in a fixed-width font.
+    void dialogAlertTitleAndMessageFont()
+    {
+        QString title;
+        bool fixedPitch = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *alert = QApplication::activeModalWidget();
+            title = alert->windowTitle();
+            fixedPitch = QFontInfo(alert->findChild<QPlainTextEdit *>()->font()).fixedPitch();
+            alert->close();
+        });
+        DialogAlert().run(QStringLiteral("ZapRun: “s” failed"), QStringLiteral("Error!"),
+                          QStringLiteral("col 1 | col 2"));
+        QCOMPARE(title, QStringLiteral("ZapRun: “s” failed"));
+        QVERIFY(fixedPitch);
     }
 
     // A choice from a host's copy of the menu and a host's click, made during a run, reach
