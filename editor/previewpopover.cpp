@@ -67,6 +67,7 @@ PreviewPopover::PreviewPopover(Defaults &defaults, QWidget *parent)
     ui_->setupUi(this);
     txtView = ui_->txtView;
     connect(ui_->copyBtn, &QPushButton::clicked, this, &PreviewPopover::saveToClipboard);
+    ui_->txtView->setFocus(); // the keyboard starts in the text; Tab leads to the copy button
     viewDidLoad();
 }
 

@@ -6,4 +6,4 @@ TEST_PACKAGES=(xvfb xdotool trayer xclip x11-utils openbox imagemagick
                libbenchmark-dev clang libclang-rt-14-dev
                desktop-file-utils appstream dpkg-dev file python3 fonts-dejavu-core
                dbus-daemon python3-dbus lxqt-panel xfce4-panel sway waybar wl-clipboard wtype grim
-               shellcheck clang-format)
+               shellcheck clang-format at-spi2-core python3-pyatspi)
