@@ -42,7 +42,8 @@ def is_control(node):
 def unnamed():
     bad = [" > ".join(path) for node, path in nodes(application())
            if is_control(node) and not node.name.strip()]
-    print("\n".join(bad))
+    for path in bad:
+        print("# unnamed:", path)
     return not bad
 
 
