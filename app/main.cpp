@@ -62,8 +62,7 @@ void followTray(StatusItem &statusItem, ViewController &editor)
         editor.showTrayMissing(!statusItem.isTrayAvailable());
     };
     // Queued: the status item has followed the change by then.
-    QObject::connect(&statusItem, &StatusItem::trayChanged, &editor, update,
-                     Qt::QueuedConnection);
+    QObject::connect(&statusItem, &StatusItem::trayChanged, &editor, update, Qt::QueuedConnection);
     update();
 }
 

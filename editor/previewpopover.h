@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QFrame>
 #include <QPointer>
 #include <QStringList>
-#include <QFrame>
 
 #include <memory>
 

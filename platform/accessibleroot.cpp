@@ -27,8 +27,8 @@ private:
     {
         QObjectList roots;
         for (QWindow *window : QGuiApplication::topLevelWindows()) {
-            const bool listed = window->type() == Qt::Popup ? window->isVisible()
-                                                            : window->type() != Qt::Desktop;
+            const bool listed =
+                window->type() == Qt::Popup ? window->isVisible() : window->type() != Qt::Desktop;
             const QAccessibleInterface *root = listed ? window->accessibleRoot() : nullptr;
             if (root && root->object())
                 roots.append(root->object());
