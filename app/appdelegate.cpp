@@ -11,6 +11,21 @@
 
 namespace {
 
+constexpr qsizetype kTitledNameChars = 60;
+
+// A window title names the script on one line, however long or odd its name.
+QString failedTitle(const QString &name)
+{
+    QString shown = name.left(kTitledNameChars);
+    if (shown.size() < name.size())
+        shown = (shown.back().isHighSurrogate() ? shown.chopped(1) : shown) + QStringLiteral("…");
+    for (QChar &c : shown)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    return QStringLiteral("ZapRun: “%1” failed").arg(shown);
+}
+
 // The entry a menu item stands for: its own place while the name there is still its title (the
 // names may have changed since the menu was shown), else the one entry of that name; -1 when
 // neither says which.
@@ -89,7 +104,7 @@ void AppDelegate::script(const QString &command)
     statusItem_.setToolTip(idleToolTip);
     running_ = false;
     if (outcome.failed)
-        alert_.run(QStringLiteral("Error!"), outcome.errorMessage);
+        alert_.run(failedTitle(runningName_), QStringLiteral("Error!"), outcome.errorMessage);
 }
 
 // A choice made while a script runs (from a desktop's own copy of the menu, which is no input
@@ -108,7 +123,7 @@ void AppDelegate::selectScript(qsizetype entry, const QString &chosen)
     if (i < bodies.size())
         script(bodies[i]);
     else
-        alert_.run(QStringLiteral("Error!"),
+        alert_.run(failedTitle(names[i]), QStringLiteral("Error!"),
                    QStringLiteral("No script text is stored for “%1”.").arg(names[i]));
 }
 
@@ -148,7 +163,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 void AppDelegate::defaultsFailedToSave(const QString &file, const QString &reason)
 {
     alert_.run(
-        QStringLiteral("Your scripts could not be saved"),
+        QStringLiteral("ZapRun"), QStringLiteral("Your scripts could not be saved"),
         QStringLiteral("ZapRun could not write %1: %2.\n\nThe change shows until ZapRun quits "
                        "but is not saved. Once there is room or the folder can be written, "
                        "the next change saves everything.")

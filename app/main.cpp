@@ -1,8 +1,10 @@
 #include "app/appdelegate.h"
+#include "app/quitshortcut.h"
 #include "editor/viewcontroller.h"
 #include "help/imageguide.h"
 #include "help/settings.h"
 #include "packaging/appid.h"
+#include "platform/accessibleroot.h"
 #include "platform/alert.h"
 #include "platform/appstate.h"
 #include "platform/displayguard.h"
@@ -88,6 +90,17 @@ bool reportUnreachableBus()
     return true;
 }
 
+// While no tray is there, the editor says how to reach ZapRun again and how to end it.
+void followTray(StatusItem &statusItem, ViewController &editor)
+{
+    const auto update = [&statusItem, &editor] {
+        editor.showTrayMissing(!statusItem.isTrayAvailable());
+    };
+    // Queued: the status item has followed the change by then.
+    QObject::connect(&statusItem, &StatusItem::trayChanged, &editor, update, Qt::QueuedConnection);
+    update();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -104,11 +117,14 @@ int main(int argc, char **argv)
     const ProcessSignals processSignals;
     QObject::connect(&processSignals, &ProcessSignals::quitRequested, app.get(),
                      &QApplication::quit);
-    // The tray item's Title is the display name, its Id the desktop file's name.
+    // The tray item's Title is the display name, its Id the desktop file's name. The display name
+    // is the application's name, left unset: Qt would add it to every window title, which names
+    // ZapRun already.
     QApplication::setApplicationName(QStringLiteral("ZapRun"));
-    QApplication::setApplicationDisplayName(QStringLiteral("ZapRun"));
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+    listPopupsInAccessibleTree();
+    const QuitShortcut quitShortcut;
 
     SingleInstance instance;
     if (const SingleInstance::Claim claim = instance.claim(); claim != SingleInstance::Claim::First)
@@ -128,6 +144,7 @@ int main(int argc, char **argv)
                      &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
     const bool busUnreachable = reportUnreachableBus();
+    followTray(delegate.statusItem(), editor);
     if (!delegate.statusItem().isTrayAvailable()) {
         if (!busUnreachable)
             reportMissingTray();

@@ -60,13 +60,14 @@ void showInPieces(QPlainTextEdit &view, QStringView text)
 } // namespace
 
 PreviewPopover::PreviewPopover(Defaults &defaults, QWidget *parent)
-    : QWidget(parent, Qt::Popup)
+    : QFrame(parent, Qt::Popup)
     , defaults_(defaults)
     , ui_(std::make_unique<Ui::PreviewPopover>())
 {
     ui_->setupUi(this);
     txtView = ui_->txtView;
     connect(ui_->copyBtn, &QPushButton::clicked, this, &PreviewPopover::saveToClipboard);
+    ui_->txtView->setFocus(); // the keyboard starts in the text; Tab leads to the copy button
     viewDidLoad();
 }
 
@@ -81,24 +82,17 @@ void PreviewPopover::viewDidLoad()
     // The stored index outlives deletions and may be edited by hand: outside the bodies, show
     // nothing.
     shownBody_ = index >= 0 && index < bodies.size() ? bodies[qsizetype(index)] : QString();
-    // Shown in pieces, the text is no longer the body's: it may be read and copied, not edited.
-    shownInPieces_ = hasLongLine(shownBody_);
-    if (shownInPieces_)
-        txtView->setReadOnly(true);
-    if (shownInPieces_)
+    if (hasLongLine(shownBody_))
         showInPieces(*txtView, shownBody_);
     else
         txtView->setPlainText(shownBody_);
-    shownText_ = shownInPieces_ ? QString() : viewText();
 }
 
 void PreviewPopover::saveToClipboard()
 {
     if (!txtView)
         return;
-    const QString text = shownInPieces_ ? shownText_ : viewText();
-    QGuiApplication::clipboard()->setText(text == shownText_ ? shownBody_ : text,
-                                          QClipboard::Clipboard);
+    QGuiApplication::clipboard()->setText(shownBody_, QClipboard::Clipboard);
 }
 
 QStringList PreviewPopover::returnAllScripts() const
@@ -109,14 +103,4 @@ QStringList PreviewPopover::returnAllScripts() const
 bool PreviewPopover::userAlreadyExist(const QString &kUsernameKey) const
 {
     return library::userAlreadyExist(defaults_, kUsernameKey);
-}
-
-// The view's text with its line breaks (Return and Shift+Return) as line feeds and nothing else
-// replaced; toPlainText() would also turn no-break spaces into plain ones.
-QString PreviewPopover::viewText() const
-{
-    QString text = txtView->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
-    return text;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QFrame>
 #include <QPointer>
 #include <QStringList>
-#include <QWidget>
 
 #include <memory>
 
@@ -13,9 +13,9 @@ namespace Ui {
 class PreviewPopover;
 }
 
-// A popup showing the body of the script selected last, editable but never written back, and a
-// control that copies the shown text to the clipboard.
-class PreviewPopover : public QWidget {
+// A framed popup showing the body of the script selected last, read-only, and a control that
+// copies it to the clipboard.
+class PreviewPopover : public QFrame {
     Q_OBJECT
 
 public:
@@ -30,14 +30,10 @@ public:
 
 private:
     void viewDidLoad();
-    QString viewText() const;
 
     Defaults &defaults_;
     std::unique_ptr<Ui::PreviewPopover> ui_;
     // The text view turns CR LF, lone CRs and line or paragraph separators into its own
-    // line breaks. While the shown text is unedited the body itself is copied, so the copy
-    // holds exactly the stored characters.
+    // line breaks; the body itself is copied, so the copy holds exactly the stored characters.
     QString shownBody_;
-    QString shownText_;
-    bool shownInPieces_ = false;
 };

@@ -125,6 +125,7 @@ void ViewController::loadViewIfNeeded()
     if (previewBtn_)
         connect(previewBtn_, &QPushButton::clicked, this, &ViewController::presentPreview);
     viewDidLoad();
+    showTrayMissing(trayMissing_);
 }
 
 void ViewController::setVisible(bool visible)
@@ -294,6 +295,13 @@ void ViewController::tableViewSelectionDidChange()
     defaults_.setInteger(sel_script, row);
     if (previewBtn_)
         previewBtn_->show();
+}
+
+void ViewController::showTrayMissing(bool missing)
+{
+    trayMissing_ = missing;
+    if (model_)
+        ui_->noTrayLbl->setVisible(missing);
 }
 
 void ViewController::closeEvent(QCloseEvent *event)

@@ -58,6 +58,8 @@ public:
     // Element row of tableViewDat, whatever the column; nothing outside it.
     QString objectValueForRow(qsizetype row) const override;
     void tableViewSelectionDidChange();
+    // Says in the window that no tray is there, and how to bring the window back and quit.
+    void showTrayMissing(bool missing);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -88,4 +90,5 @@ private:
     QPointer<QAction> actionSettings_;
     ScriptTableModel *model_ = nullptr;
     bool captured_ = false; // whether any capture found text
+    bool trayMissing_ = false;
 };

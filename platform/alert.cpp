@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -25,6 +26,7 @@ QLabel *iconLabel(QWidget *parent)
     const int size = parent->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, parent);
     label->setPixmap(parent->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(size));
     label->setAlignment(Qt::AlignTop);
+    label->setAccessibleName(QStringLiteral("Warning"));
     return label;
 }
 
@@ -34,6 +36,8 @@ QPlainTextEdit *messageArea(const QString &text, QWidget *parent)
 {
     auto *area = new QPlainTextEdit(text, parent);
     area->setObjectName(QStringLiteral("informativeText"));
+    area->setAccessibleName(QStringLiteral("Message"));
+    area->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     area->setReadOnly(true);
     area->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     area->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -80,10 +84,11 @@ void fitToScreen(QDialog &alert, const QPlainTextEdit &area, const QString &text
 
 } // namespace
 
-void DialogAlert::run(const QString &messageText, const QString &informativeText)
+void DialogAlert::run(const QString &windowTitle, const QString &messageText,
+                      const QString &informativeText)
 {
     QDialog alert;
-    alert.setWindowTitle(QGuiApplication::applicationDisplayName());
+    alert.setWindowTitle(windowTitle);
     auto *layout = new QGridLayout(&alert);
     layout->addWidget(iconLabel(&alert), 0, 0, 2, 1);
     auto *message = new QLabel(messageText, &alert);
@@ -94,7 +99,7 @@ void DialogAlert::run(const QString &messageText, const QString &informativeText
     QPlainTextEdit *area = messageArea(informativeText, &alert);
     layout->addWidget(area, 1, 1);
     auto *buttons = new QDialogButtonBox(&alert);
-    QPushButton *ok = buttons->addButton(QStringLiteral("Ok"), QDialogButtonBox::AcceptRole);
+    QPushButton *ok = buttons->addButton(QStringLiteral("&Ok"), QDialogButtonBox::AcceptRole);
     ok->setDefault(true);
     layout->addWidget(buttons, 2, 0, 1, 2);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &alert, &QDialog::accept);

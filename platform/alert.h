@@ -7,13 +7,16 @@
 class Alert {
 public:
     virtual ~Alert() = default;
-    virtual void run(const QString &messageText, const QString &informativeText) = 0;
+    // The window's title says what failed, so that alerts of several runs can be told apart.
+    virtual void run(const QString &windowTitle, const QString &messageText,
+                     const QString &informativeText) = 0;
 };
 
 // A dialog with one "Ok" button. Both texts are shown as plain text, never as markup; the
-// informative text scrolls, can be selected, and the dialog fits the screen it is on. Return and
-// Escape close it.
+// informative text, in a fixed-width font so that paths and columns line up, scrolls, can be
+// selected, and the dialog fits the screen it is on. Return and Escape close it.
 class DialogAlert : public Alert {
 public:
-    void run(const QString &messageText, const QString &informativeText) override;
+    void run(const QString &windowTitle, const QString &messageText,
+             const QString &informativeText) override;
 };

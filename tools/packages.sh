@@ -7,4 +7,4 @@ TEST_PACKAGES=(xvfb xdotool trayer xclip x11-utils openbox imagemagick
                desktop-file-utils appstream dpkg-dev lintian man-db file python3 fonts-dejavu-core
                dbus-daemon python3-dbus python3-gi lxqt-panel xfce4-panel sway waybar wl-clipboard
                wtype grim gnome-shell gnome-shell-extension-appindicator tint2
-               shellcheck clang-format)
+               at-spi2-core python3-pyatspi shellcheck clang-format)

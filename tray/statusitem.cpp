@@ -105,6 +105,7 @@ bool StatusItem::isTrayAvailable() const
 // watcher. Without a session bus Qt can only use an XEmbed tray, and watches for one itself.
 void StatusItem::trayMayHaveChanged()
 {
+    emit trayChanged();
     if (!shown_ || item_)
         return;
     if (statusNotifierHostPresent())

@@ -37,6 +37,8 @@ public:
 
 signals:
     void activated(QSystemTrayIcon::ActivationReason reason);
+    // A tray may have come or gone; the item follows it before control returns to the event loop.
+    void trayChanged();
 
 private slots:
     void trayMayHaveChanged();

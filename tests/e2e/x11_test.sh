@@ -145,6 +145,7 @@ phase_scripts() { # scripts cannot hurt ZapRun, and nothing runs or opens that t
     activate "$ed" && keys alt+F4
     require_within "Alt+F4 hides the editor" "$E2E_DEADLINE" shown_count_is 0
     require "a script with a long error brings the Error! dialog" choose 5 dialog
+    check_eq "  titled after the script" 'ZapRun: “long” failed' "$(window_title "$DIALOG_WIN")"
     check_holds "  alone: the editor does not come forward" 1000 eval '[[ $(shown_windows) == "$DIALOG_WIN" ]]'
     check "  it fits the screen's work area" inside_work_area "$DIALOG_WIN"
     { seq 1 60 && head -c 3000 /dev/zero | tr '\0' x; } >"$E2E_ROOT/long.txt"
@@ -198,6 +199,70 @@ phase_tint2() { # another XEmbed tray, as light: the icon, a script from its men
     require_within "the icon embeds in tint2's tray, and shows" "$E2E_DEADLINE" eval 'tray_icon_count_is 1 && x_panel_shows_icon'
     require "  its menu runs the script" eval 'choose 3 && wait_for "$E2E_DEADLINE" ran_log_is t2'
     quits_cleanly
+}
+
+window_is_framed() { ! window_is_popup "$1"; }
+# help_window N TITLE : the editor's Help item N opens a window of exactly this title, which
+# Escape closes.
+help_window() {
+    local before=$(app_windows) && activate "$ED" && keys alt+h && wait_new_window "$before" "$ZAPRUN_PID" popup &&
+        keys "$@" Return && wait_new_window "$before" "$ZAPRUN_PID" framed && activate "$NEW_WINDOW" || return 1
+    HELP_TITLE=$(window_title "$NEW_WINDOW") && keys Escape && wait_for "$E2E_DEADLINE" window_gone "$NEW_WINDOW"
+}
+# Ctrl+W closes the editor, Escape the help windows, Tab leaves the preview; Ctrl+Q quits from
+# the editor and from the tray's open menu. The buttons are reached by their mnemonics.
+phase_keyboard() {
+    start_desktop
+    write_store one 'echo 1' two 'echo 2'
+    start_zaprun
+    require_within "the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+    require "Preferences brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1'
+    ED=$(shown_windows) && activate "$ED" && keys ctrl+w
+    check_within "Ctrl+W hides the editor" "$E2E_DEADLINE" shown_count_is 0
+    require "Preferences brings it back" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1'
+    ED=$(shown_windows) # a closed window is made anew
+    HELP_TITLE= && check "Alt+H, Return: the guide, titled once, closes on Escape" help_window
+    check_eq "  its title" "ZapRun Guide" "$HELP_TITLE"
+    check "Alt+H, Down, Return: the settings panel, closes on Escape" help_window Down
+    check_eq "  its title" "ZapRun Settings" "$HELP_TITLE"
+    local before=$(app_windows) && activate "$ED" && keys alt+n Tab Tab Tab ctrl+End alt+p
+    require "Alt+N, to the table, Alt+P: the preview" wait_new_window "$before" "$ZAPRUN_PID" popup
+    keys Tab space
+    check_within "  Tab leaves its text for the copy button: the script, no tab typed" "$E2E_DEADLINE" \
+        eval '[[ $(timeout 5 xclip -selection clipboard -o) == "echo 2" ]]'
+    keys Escape && activate "$ED" && keys ctrl+q
+    check "Ctrl+Q in the editor quits" eval 'wait_exit "$ZAPRUN_PID" && [[ $EXIT_STATUS == 0 ]]'
+    start_zaprun
+    require_within "started again, the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+    require "the tray's menu opens" open_tray_menu && keys ctrl+q
+    check "  Ctrl+Q there quits" eval 'wait_exit "$ZAPRUN_PID" && [[ $EXIT_STATUS == 0 ]]'
+}
+
+atspi() { /usr/bin/python3 "$E2E_DIR/atspi.py" "$@"; }
+own_process() { grep -qzF "DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS" "/proc/$1/environ" 2>/dev/null; } # PID
+# A screen reader's view over a private accessibility bus: every control of the editor, the
+# preview and the alert is named; without a tray the editor says how to reach ZapRun.
+phase_a11y() {
+    start_xvfb && start_openbox && start_session_bus
+    spawn at-spi /usr/libexec/at-spi-bus-launcher --launch-immediately && local launcher=$E2E_LAST_PID bus p
+    write_store good 'echo 1' bad 'echo "no such file: /tmp/x" >&2; exit 2'
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_zaprun
+    require_within "no tray: the editor opens, on the accessibility bus" "$E2E_DEADLINE" atspi window ZapRun
+    for p in $(pgrep -x at-spi2-registr); do own_process "$p" && E2E_PIDS+=("$p"); done
+    check_within "  saying how to bring it back and that Ctrl+Q quits" "$E2E_DEADLINE" atspi showing "Ctrl+Q quits"
+    check "  every control in it named" atspi unnamed
+    start_trayer
+    check_within "the line goes when a tray appears" "$E2E_DEADLINE" not atspi showing "Ctrl+Q quits"
+    local before=$(app_windows) && activate "$(shown_windows)" && keys alt+n Tab Tab Tab ctrl+End alt+p
+    require "the preview opens" wait_new_window "$before" "$ZAPRUN_PID" popup
+    check_within "  and is in the tree" "$E2E_DEADLINE" atspi window "Script preview"
+    check "  every control in it named" atspi unnamed
+    keys Escape && require "a failing script brings the alert" choose 4 dialog
+    check_within "  in the tree, named after the script" "$E2E_DEADLINE" atspi window 'ZapRun: “bad” failed'
+    check "  every control in it named, the message too" atspi unnamed
+    alert_ok "$DIALOG_WIN" && quits_cleanly
+    bus=$(pgrep -P "$launcher") && stop_all
+    check_within "the accessibility bus ends with its launcher" "$E2E_DEADLINE" eval 'gone "$bus" && ! pgrep -x at-spi2-registr | while read -r p; do own_process "$p" && exit 1; done'
 }
 
 for phase in "$@"; do "phase_$phase"; done

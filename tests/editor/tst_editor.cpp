@@ -170,8 +170,8 @@ private slots:
         QTEST(shownRows(vc), "shown");
     }
 
-    // Exactly the stored characters (CR LF, no-break space, line separator), the edited text
-    // once edited; one line of 20 MB, a surrogate pair where the view would break it.
+    // Exactly the stored characters (CR LF, no-break space, line separator), whatever is typed
+    // into the read-only view; one line of 20 MB, a surrogate pair where the view would break it.
     void previewShowsAndCopiesTheSelectedBody()
     {
         const QString huge = QString(4095, 'a') + QStringLiteral("\U0001F600") +
@@ -183,11 +183,11 @@ private slots:
         PreviewPopover exact(*store.defaults);
         QCOMPARE(copied(exact), "printf 'a\u00a0b'\r\necho c\u2028\n");
         store.defaults->setInteger(sel_script, 1);
-        PreviewPopover edited(*store.defaults);
-        edited.txtView->moveCursor(QTextCursor::End);
-        QTest::keyClicks(edited.txtView, QStringLiteral(" new"));
-        QCOMPARE(copied(edited), "echo old new");
-        QCOMPARE(store.bodies().at(1), "echo old");
+        PreviewPopover typedInto(*store.defaults);
+        typedInto.txtView->moveCursor(QTextCursor::End);
+        QTest::keyClicks(typedInto.txtView, QStringLiteral(" new"));
+        QCOMPARE(typedInto.txtView->toPlainText(), "echo old");
+        QCOMPARE(copied(typedInto), "echo old");
         store.defaults->setInteger(sel_script, 2);
         PreviewPopover big(*store.defaults);
         big.show();
@@ -198,6 +198,21 @@ private slots:
             store.defaults->setInteger(sel_script, outside);
             QCOMPARE(PreviewPopover(*store.defaults).txtView->toPlainText(), QString());
         }
+    }
+
+    // On a dark theme the popup's edge still stands out from its background.
+    void previewIsFramedOnADarkTheme()
+    {
+        TestStore store;
+        PreviewPopover popover(*store.defaults);
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+        dark.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
+        popover.setPalette(dark);
+        const QImage shot = popover.grab().toImage();
+        const int middle = shot.height() / 2;
+        QVERIFY(qAbs(shot.pixelColor(0, middle).lightness() -
+                     shot.pixelColor(4, middle).lightness()) > 100);
     }
 };
 

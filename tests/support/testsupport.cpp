@@ -77,8 +77,10 @@ void TestStore::library(const char *names, const char *bodies)
     defaults->setStringArray(all_scripts, list(bodies));
 }
 
-void RecordingAlert::run(const QString &messageText, const QString &informativeText)
+void RecordingAlert::run(const QString &windowTitle, const QString &messageText,
+                         const QString &informativeText)
 {
+    titles << windowTitle;
     texts << messageText;
     informativeTexts << informativeText;
     if (whileShown)

@@ -47,7 +47,9 @@ struct TestStore {
 // Stands in for the modal alert: notes what it was asked to show and returns at once, as if
 // the user had pressed "Ok" straight away; whileShown runs before it returns.
 struct RecordingAlert : Alert {
-    void run(const QString &messageText, const QString &informativeText) override;
+    void run(const QString &windowTitle, const QString &messageText,
+             const QString &informativeText) override;
+    QStringList titles;
     QStringList texts;
     QStringList informativeTexts;
     std::function<void()> whileShown;

@@ -3,6 +3,7 @@
 #include "testsupport.h"
 #include "tray/menuitem.h"
 
+#include <QPlainTextEdit>
 #include <QStyle>
 #include <QTimer>
 #include <QWheelEvent>
@@ -316,11 +317,32 @@ private slots:
         QCOMPARE(store_->names().join('|'), changed.isNull() ? names : changed);
     }
 
+    // The alert's title names its script, on one line and cut short.
     void aMissingBodyIsReported()
     {
-        store_->library("a|orphan", "echo 1 >>$HOME/marker");
-        choose(QStringLiteral("orphan"));
+        const QString orphan = "orphan\n" + QString(60, 'x');
+        store_->library("a", "echo 1 >>$HOME/marker");
+        store_->defaults->setStringArray(all_scripts_name, list("a") << orphan);
+        choose(orphan);
         QCOMPARE(alert_.texts, list("Error!"));
+        QCOMPARE(alert_.titles, QStringList({"ZapRun: “orphan " + QString(53, 'x') + "…” failed"}));
+    }
+
+    // The dialog's title is the one asked for; its message lines up in a fixed-width font.
+    void dialogAlertTitleAndMessageFont()
+    {
+        QString title;
+        bool fixedPitch = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *alert = QApplication::activeModalWidget();
+            title = alert->windowTitle();
+            fixedPitch = QFontInfo(alert->findChild<QPlainTextEdit *>()->font()).fixedPitch();
+            alert->close();
+        });
+        DialogAlert().run(QStringLiteral("ZapRun: “s” failed"), QStringLiteral("Error!"),
+                          QStringLiteral("col 1 | col 2"));
+        QCOMPARE(title, QStringLiteral("ZapRun: “s” failed"));
+        QVERIFY(fixedPitch);
     }
 
     // A choice from a host's copy of the menu and a host's click, made during a run, reach
