@@ -177,6 +177,7 @@ private slots:
         row("the selected name gone elsewhere", "a|b/A|B", {"#1", "*a/A"}, "a", "A", 3);
         row("deleting the selected row selects no other", "a|b|c/A|B|C", {"#1", "-"}, "a|c", "A|C",
             3);
+        row("  nor does deleting another", "a|b|c/A|B|C", {"#1", "-c"}, "a|b", "A|B", 3);
         row("of equal names the selected one goes", "x|x/1|2", {"#1", "-"}, "x", "1", 3);
     }
 
@@ -244,6 +245,33 @@ private slots:
             store.defaults->setInteger(sel_script, outside);
             QCOMPARE(PreviewPopover(*store.defaults).txtView->toPlainText(), QString());
         }
+    }
+
+    // Each break as stored: CR LF, CR and the separators start a line of their own, and the copy
+    // is the body; a line past the piece length is shown in pieces, with no empty line added.
+    void previewShowsEveryLineBreak_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("shown");
+        const QString crLines = QString(100, 'x').append('\r').repeated(50);
+        const QString piece(4096, 'y');
+        QTest::newRow("CR LF") << "a\r\nb\r\n"
+                               << "a\nb\n";
+        QTest::newRow("separators") << "a\u2028b\u2029c"
+                                    << "a\nb\nc";
+        QTest::newRow("CR alone, past a piece") << crLines << QString(crLines).replace('\r', '\n');
+        QTest::newRow("two pieces, CR LF")
+            << piece + piece + "\r\nz" << piece + '\n' + piece + "\nz";
+    }
+
+    void previewShowsEveryLineBreak()
+    {
+        QFETCH(QString, body);
+        TestStore store;
+        store.defaults->setStringArrays({{all_scripts_name, {"s"}}, {all_scripts, {body}}});
+        PreviewPopover popover(*store.defaults);
+        QTEST(popover.txtView->toPlainText(), "shown");
+        QCOMPARE(copied(popover), body);
     }
 };
 
