@@ -184,8 +184,7 @@ void ViewController::del()
 qsizetype ViewController::indexToDelete(const QStringList &names, const QString &name,
                                         qsizetype selected) const
 {
-    if (selected >= 0 && selected < names.size() && names[selected] == name &&
-        tableViewDat_.value(selected) == name)
+    if (selected >= 0 && selected < names.size() && names[selected] == name)
         return selected;
     const auto found = std::find_if(names.begin(), names.end(), [&name](const QString &n) {
         return library::sameName(n, name);
@@ -207,15 +206,15 @@ void ViewController::followStoredNames()
     }
     const qsizetype oldSize = tableViewDat_.size();
     qsizetype head = 0;
-    while (head < oldSize && head < names.size() && tableViewDat_[head] == names[head])
+    while (head < oldSize && head < names.size() && tableViewDat_.at(head) == names[head])
         ++head;
     qsizetype tail = 0;
     while (tail < oldSize - head && tail < names.size() - head &&
-           tableViewDat_[oldSize - 1 - tail] == names[names.size() - 1 - tail])
+           tableViewDat_.at(oldSize - 1 - tail) == names[names.size() - 1 - tail])
         ++tail;
     const qsizetype selected = selectedRow();
     const std::optional<QString> selectedName =
-        selected >= 0 ? std::optional(tableViewDat_[selected]) : std::nullopt;
+        selected >= 0 ? std::optional(tableViewDat_.at(selected)) : std::nullopt;
     {
         // The selection model reports its changes midway; they are taken once the rows are in.
         const QScopedValueRollback<bool> guard(following_, true);
@@ -341,7 +340,7 @@ void ViewController::tableViewSelectionDidChange()
         return;
     }
     if (nameFld_)
-        nameFld_->setText(tableViewDat_[row]);
+        nameFld_->setText(tableViewDat_.at(row));
     defaults_.setInteger(sel_script, row);
     if (previewBtn_)
         previewBtn_->show();
