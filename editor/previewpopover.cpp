@@ -12,6 +12,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -19,20 +20,33 @@ namespace {
 // whole, at some twenty bytes a character, so one line of 20 MB took seconds and a gigabyte.
 constexpr qsizetype kShownLineLength = 4096;
 
+// Where the line from `from` ends, and where the next begins: the view starts a new line after a
+// line feed, a carriage return (with its line feed, if any) and a paragraph separator.
+std::pair<qsizetype, qsizetype> lineAt(QStringView text, qsizetype from)
+{
+    const auto isBreak = [](QChar c) {
+        return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
+    };
+    const qsizetype end = std::find_if(text.begin() + from, text.end(), isBreak) - text.begin();
+    if (end == text.size())
+        return {end, end};
+    return {end, text.mid(end, 2) == u"\r\n" ? end + 2 : end + 1};
+}
+
 bool hasLongLine(QStringView text)
 {
-    for (qsizetype start = 0;;) {
-        const qsizetype end = text.indexOf(QLatin1Char('\n'), start);
-        if ((end < 0 ? text.size() : end) - start > kShownLineLength)
+    for (qsizetype start = 0; start < text.size();) {
+        const auto [end, next] = lineAt(text, start);
+        if (end - start > kShownLineLength)
             return true;
-        if (end < 0)
-            return false;
-        start = end + 1;
+        start = next;
     }
+    return false;
 }
 
 // Each line longer than kShownLineLength goes into blocks of that length, never splitting a
-// surrogate pair; filled piece by piece, without another copy of the whole text or undo steps.
+// surrogate pair; the last piece takes the line's break as written. Filled piece by piece,
+// without another copy of the whole text or undo steps.
 void showInPieces(QPlainTextEdit &view, QStringView text)
 {
     QTextDocument *document = view.document();
@@ -41,17 +55,19 @@ void showInPieces(QPlainTextEdit &view, QStringView text)
     QTextCursor cursor(document);
     cursor.beginEditBlock();
     for (qsizetype start = 0; start < text.size();) {
-        const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), start);
-        const qsizetype end = lineEnd < 0 ? text.size() : lineEnd + 1;
-        while (start < end) {
-            qsizetype length = std::min(end - start, kShownLineLength);
-            if (start + length < end && text[start + length].isLowSurrogate())
+        const auto [end, next] = lineAt(text, start);
+        qsizetype piece = start;
+        do {
+            qsizetype length = std::min(end - piece, kShownLineLength);
+            if (piece + length < end && text[piece + length].isLowSurrogate())
                 ++length;
-            cursor.insertText(text.mid(start, length).toString());
-            start += length;
-            if (start < end)
+            const bool last = piece + length == end;
+            cursor.insertText(text.mid(piece, (last ? next : piece + length) - piece).toString());
+            if (!last)
                 cursor.insertBlock();
-        }
+            piece += length;
+        } while (piece < end);
+        start = next;
     }
     cursor.endEditBlock();
     document->setUndoRedoEnabled(true);

@@ -40,20 +40,19 @@ void ScriptTableModel::reloadData()
     endResetModel();
 }
 
-void ScriptTableModel::beginAppend()
+void ScriptTableModel::beginInsert(int first, int last)
 {
-    const int row = rowCount();
-    beginInsertRows({}, row, row);
+    beginInsertRows({}, first, last);
 }
 
-void ScriptTableModel::endAppend()
+void ScriptTableModel::endInsert()
 {
     endInsertRows();
 }
 
-void ScriptTableModel::beginRemove(int row)
+void ScriptTableModel::beginRemove(int first, int last)
 {
-    beginRemoveRows({}, row, row);
+    beginRemoveRows({}, first, last);
 }
 
 void ScriptTableModel::endRemove()

@@ -25,11 +25,11 @@ public:
 
     // Asks the data source again for everything; the views drop their selection.
     void reloadData();
-    // Bracket one name appended to the data source's rows; the selection stays as it is.
-    void beginAppend();
-    void endAppend();
-    // Bracket the removal of one row of the data source's; a selection of it is dropped.
-    void beginRemove(int row);
+    // Bracket rows first to last inserted into or removed from the data source's; the views keep
+    // the selection of every other row, wherever it moves.
+    void beginInsert(int first, int last);
+    void endInsert();
+    void beginRemove(int first, int last);
     void endRemove();
 
 private:

@@ -14,9 +14,11 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMimeData>
+#include <QScopedValueRollback>
 #include <QScreen>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -158,23 +160,19 @@ void ViewController::del()
         return;
     if (previewBtn_)
         previewBtn_->hide();
-    // No row stays selected, as after a reload of the whole table. Cleared first: a selected row
-    // that moves up would otherwise be selected anew, and stored.
+    const qsizetype selected = selectedRow();
+    // No row stays selected or current: a removed current row would hand both to the next row.
     if (tableView_ && tableView_->selectionModel())
-        tableView_->selectionModel()->clearSelection();
+        tableView_->selectionModel()->clear();
     if (library::userAlreadyExist(defaults_, all_scripts_name)) {
         QStringList bodies = returnAllScripts();
         QStringList names = returnAllNames();
-        const auto found = std::find_if(names.begin(), names.end(), [&name](const QString &n) {
-            return library::sameName(n, name);
-        });
-        if (found != names.end()) {
-            const qsizetype i = found - names.begin();
+        const qsizetype i = indexToDelete(names, name, selected);
+        if (i >= 0) {
             names.removeAt(i);
-            // A hand-edited store may hold fewer bodies or rows: the others keep their pairs.
+            // A hand-edited store may hold fewer bodies: the others keep their pairs.
             if (i < bodies.size())
                 bodies.removeAt(i);
-            removeRow(i);
         }
         defaults_.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
     }
@@ -182,16 +180,73 @@ void ViewController::del()
         nameFld_->clear();
 }
 
-// Only the row goes: a reload of the whole table would lay out and draw every row again.
-void ViewController::removeRow(qsizetype row)
+// The first name equal to the field's; but the selected row when it holds the field's very text,
+// so that of two equal names the selected one goes, as its preview showed.
+qsizetype ViewController::indexToDelete(const QStringList &names, const QString &name,
+                                        qsizetype selected) const
 {
-    if (row >= tableViewDat_.size())
+    if (selected >= 0 && selected < names.size() && names[selected] == name)
+        return selected;
+    const auto found = std::find_if(names.begin(), names.end(), [&name](const QString &n) {
+        return library::sameName(n, name);
+    });
+    return found == names.end() ? -1 : found - names.begin();
+}
+
+// The table follows the stored names, whoever changed them. Only the rows between the unchanged
+// head and tail are removed and inserted, so a selected row keeps its selection wherever it
+// moves; a selected name that is gone leaves no row selected or current.
+void ViewController::followStoredNames()
+{
+    if (following_)
         return;
-    if (model_)
-        model_->beginRemove(int(row));
-    tableViewDat_.removeAt(row);
-    if (model_)
+    const QStringList names = returnAllNames();
+    if (names == tableViewDat_ || !model_) {
+        tableViewDat_ = names; // shared with the store's: the next comparison costs nothing
+        return;
+    }
+    const qsizetype oldSize = tableViewDat_.size();
+    qsizetype head = 0;
+    while (head < oldSize && head < names.size() && tableViewDat_.at(head) == names[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < oldSize - head && tail < names.size() - head &&
+           tableViewDat_.at(oldSize - 1 - tail) == names[names.size() - 1 - tail])
+        ++tail;
+    const qsizetype selected = selectedRow();
+    const std::optional<QString> selectedName =
+        selected >= 0 ? std::optional(tableViewDat_.at(selected)) : std::nullopt;
+    {
+        // The selection model reports its changes midway; they are taken once the rows are in.
+        const QScopedValueRollback<bool> guard(following_, true);
+        replaceRows(head, oldSize - head - tail, names);
+    }
+    if (selectedName && selectedRow() < 0 && tableView_) {
+        const qsizetype row = names.indexOf(*selectedName);
+        if (row >= 0)
+            tableView_->selectRow(int(row));
+    }
+    if (selectedRow() < 0 && previewBtn_)
+        previewBtn_->hide();
+}
+
+// Rows at to at + removed - 1 give way to those of names between the same head and tail.
+void ViewController::replaceRows(qsizetype at, qsizetype removed, const QStringList &names)
+{
+    const qsizetype inserted = names.size() - (tableViewDat_.size() - removed);
+    if (removed > 0) {
+        const QModelIndex current = tableView_ ? tableView_->currentIndex() : QModelIndex();
+        if (current.isValid() && current.row() >= at && current.row() < at + removed)
+            tableView_->selectionModel()->clear();
+        model_->beginRemove(int(at), int(at + removed - 1));
+        tableViewDat_.remove(at, removed);
         model_->endRemove();
+    }
+    if (inserted > 0)
+        model_->beginInsert(int(at), int(at + inserted - 1));
+    tableViewDat_ = names;
+    if (inserted > 0)
+        model_->endInsert();
 }
 
 QStringList ViewController::returnAllNames() const
@@ -226,11 +281,6 @@ void ViewController::setName()
     names.append(name);
     bodies.append(clipbStr_);
     defaults_.setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
-    if (model_)
-        model_->beginAppend();
-    tableViewDat_.append(name);
-    if (model_)
-        model_->endAppend();
 }
 
 void ViewController::add()
@@ -242,6 +292,7 @@ void ViewController::add()
 // it reaches this window through the store, never by a call.
 void ViewController::defaultsChanged()
 {
+    followStoredNames();
     if (!defaults_.boolForKey(show_main))
         return;
     defaults_.setBool(show_main, false);
@@ -280,10 +331,9 @@ QString ViewController::objectValueForRow(qsizetype row) const
 
 void ViewController::tableViewSelectionDidChange()
 {
-    if (!tableView_ || !tableView_->selectionModel())
+    if (following_)
         return;
-    const QModelIndexList selected = tableView_->selectionModel()->selectedRows();
-    const qsizetype row = selected.isEmpty() ? -1 : selected.first().row();
+    const qsizetype row = selectedRow();
     // Hidden and shown only when it changes: each costs the window a new layout.
     if (row < 0 || row >= tableViewDat_.size()) {
         if (previewBtn_)
@@ -291,7 +341,7 @@ void ViewController::tableViewSelectionDidChange()
         return;
     }
     if (nameFld_)
-        nameFld_->setText(tableViewDat_[row]);
+        nameFld_->setText(tableViewDat_.at(row));
     defaults_.setInteger(sel_script, row);
     if (previewBtn_)
         previewBtn_->show();
@@ -302,6 +352,14 @@ void ViewController::showTrayMissing(bool missing)
     trayMissing_ = missing;
     if (model_)
         ui_->noTrayLbl->setVisible(missing);
+}
+
+qsizetype ViewController::selectedRow() const
+{
+    if (!tableView_ || !tableView_->selectionModel())
+        return -1;
+    const QModelIndexList selected = tableView_->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void ViewController::closeEvent(QCloseEvent *event)
@@ -356,6 +414,14 @@ void ViewController::presentPreview()
 {
     if (!previewBtn_)
         return;
+    // The popover shows the body at the stored index; the selected row may have moved since it
+    // was stored, when the names changed elsewhere. A write may bring in another such change.
+    for (int tries = 0; tries < 3; ++tries) {
+        const qsizetype row = selectedRow();
+        if (row < 0 || defaults_.integerForKey(sel_script) == row)
+            break;
+        defaults_.setInteger(sel_script, row);
+    }
     auto *popover = new PreviewPopover(defaults_, this);
     popover->setAttribute(Qt::WA_DeleteOnClose);
     popover->move(popoverPosition(popover->size()));

@@ -37,7 +37,7 @@ public:
     // The text that Add stores, taken from the clipboard when the application becomes active.
     const QString &clipbStr() const { return clipbStr_; }
     void setClipbStr(const QString &text) { clipbStr_ = text; }
-    // The names the table shows, kept equal to the stored ones by adding and deleting.
+    // The names the table shows, following the stored ones whoever changes them.
     const QStringList &tableViewDat() const { return tableViewDat_; }
 
     // Makes the window's widgets and outlets, once; showing the window does it too.
@@ -75,7 +75,11 @@ private:
     void captureClipboard();
     void showWhatAddStores(bool clipboardHasText);
     void reloadData();
-    void removeRow(qsizetype row);
+    void followStoredNames();
+    void replaceRows(qsizetype at, qsizetype removed, const QStringList &names);
+    qsizetype selectedRow() const;
+    qsizetype indexToDelete(const QStringList &names, const QString &name,
+                            qsizetype selected) const;
     void presentPreview();
     QPoint popoverPosition(QSize size) const;
 
@@ -89,6 +93,7 @@ private:
     QPointer<QAction> actionGuide_;
     QPointer<QAction> actionSettings_;
     ScriptTableModel *model_ = nullptr;
-    bool captured_ = false; // whether any capture found text
+    bool captured_ = false;  // whether any capture found text
+    bool following_ = false; // while the table takes in the stored names
     bool trayMissing_ = false;
 };

@@ -41,23 +41,26 @@ holds_for() { # MS CMD... : true now and for MS milliseconds
 
 alive() { [[ -n ${1:-} && -r /proc/$1/stat && $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) != [ZX] ]]; }
 gone() { ! alive "$1"; }
+started() { local s && s=$(cat "/proc/$1/stat" 2>/dev/null) && read -ra s <<<"${s##*) }" && echo "${s[19]}"; } # PID : its start time
+declare -A E2E_STARTED=()
 spawn() { # NAME CMD... : CMD in the background, output to $E2E_LOGS/NAME.out/.err
     "${@:2}" >>"$E2E_LOGS/$1.out" 2>>"$E2E_LOGS/$1.err" </dev/null &
-    E2E_LAST_PID=$! E2E_PIDS+=("$!")
+    E2E_LAST_PID=$! E2E_PIDS+=("$!") E2E_STARTED[$!]=$(started $!)
 }
 wait_exit() { # PID [SECONDS] : EXIT_STATUS is the child's status, or "running"
     EXIT_STATUS=running
     wait_for "${2:-$E2E_DEADLINE}" gone "$1" && EXIT_STATUS=0 || return 1
     wait "$1" 2>/dev/null || EXIT_STATUS=$?
 }
-stop_process() { # PID : TERM, KILL after 5 s, reaped
+stop_process() { # PID : TERM, KILL after 5 s, reaped; a PID that another program has since got is left alone
+    [[ -z ${E2E_STARTED[$1]-} || $(started "$1") == "${E2E_STARTED[$1]}" ]] || return 0
     kill -TERM "$1" 2>/dev/null && ! wait_for 5 gone "$1" && kill -KILL "$1" 2>/dev/null
     wait "$1" 2>/dev/null || true
 }
 stop_all() { # newest first: zaprun before its tray host, the X server last
     local i
     for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do stop_process "${E2E_PIDS[i]}"; done
-    E2E_PIDS=() XVFB_PID='' ZAPRUN_PID='' E2E_HAVE_WM=0
+    E2E_PIDS=() E2E_STARTED=() XVFB_PID='' ZAPRUN_PID='' E2E_HAVE_WM=0
 }
 fresh_home() { # a new private HOME and XDG folders, exported
     local base=$E2E_ROOT/session$((E2E_HOMES += 1))

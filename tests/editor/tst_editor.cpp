@@ -41,6 +41,22 @@ class TestEditor : public QObject {
         return QGuiApplication::clipboard()->text();
     }
 
+    // The selection as the user sees it: "" when no row looks selected or current and Preview is
+    // hidden; else the selected rows, the current row, the field and what Preview copies.
+    static QString selection(ViewController &vc)
+    {
+        const QItemSelectionModel &model = *vc.tableView()->selectionModel();
+        if (!model.hasSelection() && !model.currentIndex().isValid() && vc.previewBtn()->isHidden())
+            return {};
+        QStringList seen;
+        for (const QModelIndex &row : model.selectedRows())
+            seen << row.data().toString();
+        seen << model.currentIndex().data().toString() << vc.nameFld()->text();
+        if (!vc.previewBtn()->isHidden() && (vc.previewBtn()->click(), true))
+            seen << copied(*std::unique_ptr<PreviewPopover>(vc.findChild<PreviewPopover *>()));
+        return seen.join('|');
+    }
+
 private slots:
     // No widget at launch; "show main" in the store opens the window, which takes the clipboard.
     void showMainOpensTheLazyWindowAndClosingHidesAll()
@@ -119,7 +135,8 @@ private slots:
     }
 
     // From a store of "names/bodies", steps: "=text" copies text, "+name" and "-name" add and
-    // delete, "\n" is Return in the name field, "*a|b" another writer storing these names.
+    // delete ("-" alone as the field stands), "\n" is Return in the name field, "#n" selects row
+    // n, "*a|b/A|B" another writer storing these names (and bodies).
     void addAndDeleteKeepPairs_data()
     {
         QTest::addColumn<QString>("start");
@@ -128,11 +145,12 @@ private slots:
         QTest::addColumn<QStringList>("bodies");
         QTest::addColumn<int>("writes");
         QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("selection");
         const auto row = [](const char *tag, const char *start, const QStringList &steps,
                             const char *names, const char *bodies, int writes,
-                            const char *shown = nullptr) {
+                            const char *selection = "") {
             QTest::newRow(tag) << QString(start) << steps << list(names) << list(bodies) << writes
-                               << list(shown ? shown : names);
+                               << list(names) << QString(selection);
         };
         row("empty and listed names refused", "a/A",
             {"+", "+first", "=echo A", "+First", "+first ", "+caf\u00e9", "+first", "+cafe\u0301",
@@ -140,7 +158,18 @@ private slots:
             "a|first|First|first |caf\u00e9", "A||echo A|echo A|echo A", 8);
         row("fewer bodies", "a|b|c/A", {"=N", "-c", "+d"}, "a|b|d", "A||N", 4);
         row("more bodies", "a|b/A|B|X", {"=N", "+c", "-a"}, "b|c", "B|N", 4);
-        row("a name stored elsewhere", "a/A", {"*a|ghost", "+ghost"}, "a|ghost", "A", 1, "a");
+        row("a name stored elsewhere", "a/A", {"*a|ghost", "+ghost"}, "a|ghost", "A", 1);
+        row("singletons are their canonical letters", "a|\u212b|\u2126/A|R|O",
+            {"=N", "+\u00c5", "+A\u030a", "+\u03a9", "-\u00c5"}, "a|\u2126", "A|O", 2);
+        row("an insert elsewhere keeps the selected script", "a|b/A|B", {"#0", "*n|a|b/N|A|B"},
+            "n|a|b", "N|A|B", 3, "a|a|a|A");
+        row("  whose Delete removes it", "a|b/A|B", {"#0", "*n|a|b/N|A|B", "-"}, "n|b", "N|B", 5);
+        row("  or a reorder", "a|b/A|B", {"#0", "*b|a/B|A"}, "b|a", "B|A", 4, "a|a|a|A");
+        row("the selected name gone elsewhere", "a|b/A|B", {"#1", "*a/A"}, "a", "A", 3);
+        row("deleting the selected row selects no other", "a|b|c/A|B|C", {"#1", "-"}, "a|c", "A|C",
+            3);
+        row("  nor does deleting another", "a|b|c/A|B|C", {"#1", "-c"}, "a|b", "A|B", 3);
+        row("of equal names the selected one goes", "x|x/1|2", {"#1", "-"}, "x", "1", 3);
     }
 
     void addAndDeleteKeepPairs()
@@ -157,10 +186,18 @@ private slots:
             vc.clipbrdWithTimer();
             if (step.startsWith('='))
                 putTextOnClipboard(step.mid(1));
+            else if (step.startsWith('*') && step.contains('/'))
+                store.defaults->setStringArrays(
+                    {{all_scripts_name, step.mid(1).section('/', 0, 0).split('|')},
+                     {all_scripts, step.section('/', 1).split('|')}});
             else if (step.startsWith('*'))
                 store.defaults->setStringArray(all_scripts_name, step.mid(1).split('|'));
             else if (step == "\n")
                 QTest::keyClick(vc.nameFld(), Qt::Key_Return);
+            else if (step.startsWith('#') && (vc.loadViewIfNeeded(), true))
+                vc.tableView()->selectRow(step.mid(1).toInt());
+            else if (step == "-")
+                vc.findChild<QPushButton *>(QStringLiteral("delBtn"))->click();
             else
                 press(vc, step.startsWith('+') ? "addBtn" : "delBtn", step.mid(1));
         }
@@ -168,6 +205,7 @@ private slots:
         QTEST(store.bodies(), "bodies");
         QTEST(int(writes.count()), "writes");
         QTEST(shownRows(vc), "shown");
+        QTEST(selection(vc), "selection");
     }
 
     // Exactly the stored characters (CR LF, no-break space, line separator), whatever is typed
@@ -213,6 +251,31 @@ private slots:
         const int middle = shot.height() / 2;
         QVERIFY(qAbs(shot.pixelColor(0, middle).lightness() -
                      shot.pixelColor(4, middle).lightness()) > 100);
+    }
+
+    // Each break as stored: CR LF, CR and the separators start a line of their own, and the copy
+    // is the body; a line past the piece length is shown in pieces, with no empty line added.
+    void previewShowsEveryLineBreak_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("shown");
+        const QString crLines = QString(100, 'x').append('\r').repeated(50);
+        const QString piece(4096, 'y');
+        QTest::newRow("CR LF, separators") << "a\r\nb\u2028c\u2029d\r\n"
+                                           << "a\nb\nc\nd\n";
+        QTest::newRow("CR alone, past a piece") << crLines << QString(crLines).replace('\r', '\n');
+        QTest::newRow("two pieces, CR LF")
+            << piece + piece + "\r\nz" << piece + '\n' + piece + "\nz";
+    }
+
+    void previewShowsEveryLineBreak()
+    {
+        QFETCH(QString, body);
+        TestStore store;
+        store.defaults->setStringArrays({{all_scripts_name, {"s"}}, {all_scripts, {body}}});
+        PreviewPopover popover(*store.defaults);
+        QTEST(popover.txtView->toPlainText(), "shown");
+        QCOMPARE(copied(popover), body);
     }
 };
 
