@@ -3,11 +3,11 @@
 #include "platform/alert.h"
 #include "platform/appstate.h"
 #include "platform/interpreter.h"
-#include "tray/menuitem.h"
-#include "tray/trayicon.h"
 #include "store/defaults.h"
 #include "store/keys.h"
 #include "store/library.h"
+#include "tray/menuitem.h"
+#include "tray/trayicon.h"
 
 #include <QApplication>
 
@@ -45,6 +45,7 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching()
 {
     constructMenu();
+    connect(menu(), &QMenu::aboutToShow, &defaults_, &Defaults::synchronize);
     statusItem_.setToolTip(QStringLiteral("zR"));
     connect(&statusItem_, &StatusItem::activated, this, &AppDelegate::statusItemActivated);
     statusItem_.show();
@@ -99,6 +100,7 @@ void AppDelegate::selectScript()
     if (running_ || !highlightedItem_)
         return;
     const QString chosen = menuItemTitle(highlightedItem_);
+    defaults_.synchronize();
     const QStringList names = returnAllNames();
     for (qsizetype i = 0; i < names.size(); ++i) {
         if (!library::sameName(names[i], chosen))
