@@ -3,11 +3,11 @@
 #include "platform/alert.h"
 #include "platform/appstate.h"
 #include "platform/interpreter.h"
+#include "tray/menuitem.h"
+#include "tray/trayicon.h"
 #include "store/defaults.h"
 #include "store/keys.h"
 #include "store/library.h"
-#include "tray/menuitem.h"
-#include "tray/trayicon.h"
 
 #include <QApplication>
 
