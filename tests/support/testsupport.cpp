@@ -6,6 +6,8 @@
 #include <QTemporaryFile>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QByteArray readAll(const QString &path)
@@ -88,4 +90,16 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+}
+
+bool rewriteInPlace(const QString &path, const QByteArray &bytes, bool keepTimes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    struct stat before {};
+    const bool rewritten = fd >= 0 && ::fstat(fd, &before) == 0 &&
+                           ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() &&
+                           ::ftruncate(fd, bytes.size()) == 0;
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    const bool kept = !keepTimes || ::futimens(fd, times) == 0;
+    return fd >= 0 && ::close(fd) == 0 && rewritten && kept;
 }

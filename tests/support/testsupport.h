@@ -57,3 +57,7 @@ struct RecordingAlert : Alert {
 int modeOf(const QString &path);
 // Readable by all, as an editor under the usual umask leaves a file.
 bool writeFile(const QString &path, const QByteArray &bytes);
+// Rewrites the file in place, as editors and sync tools do: the same file and mode, nothing but
+// its bytes changed (no change of mode reaches a watch of its folder); keepTimes puts its times
+// back with utimensat, as sync tools do, so that its size and times stay as they were too.
+bool rewriteInPlace(const QString &path, const QByteArray &bytes, bool keepTimes);
