@@ -103,3 +103,18 @@ bool rewriteInPlace(const QString &path, const QByteArray &bytes, bool keepTimes
     const bool kept = !keepTimes || ::futimens(fd, times) == 0;
     return fd >= 0 && ::close(fd) == 0 && rewritten && kept;
 }
+
+bool isWatched(quint64 inode)
+{
+    const QString watch = QStringLiteral(" ino:%1 ").arg(inode, 0, 16);
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fds.filePath(fd));
+        if (::readlink(link.constData(), target, sizeof target - 1) > 0 &&
+            qstrcmp(target, "anon_inode:inotify") == 0 &&
+            readAll(QStringLiteral("/proc/self/fdinfo/") + fd).contains(watch.toLatin1()))
+            return true;
+    }
+    return false;
+}
