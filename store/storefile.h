@@ -18,8 +18,8 @@
 // | defaults.json.unreadable-STAMP | a folder or unreadable file in the store's place, moved     |
 // | defaults.json.original-STAMP   | a copy, made before the first write, of a file that writing |
 // |                                | would change beyond the written keys: mistyped values,      |
-// |                                | missing or unpaired names or bodies, unknown keys, bytes    |
-// |                                | that are not UTF-8                                          |
+// |                                | missing or unpaired names or bodies, unknown keys, a key    |
+// |                                | written twice, bytes that are not UTF-8                     |
 // | defaults.json.conflict-STAMP   | a copy of a library that another program changed while      |
 // |                                | ZapRun was changing it                                      |
 
