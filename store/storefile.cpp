@@ -34,6 +34,17 @@ bool writeWhole(QSaveFile &file, const QByteArrayList &pieces, storefiles::Diges
            file.flush();
 }
 
+// Whether the version is the one seen before: the same bytes, or, when it cannot be read, the same
+// file.
+bool isSeen(const storefiles::Version &version, const storefiles::Identity &identity, size_t digest)
+{
+    if (!version.identity.exists() || !identity.exists())
+        return version.identity.exists() == identity.exists();
+    if (!version.problem.isEmpty())
+        return version.identity == identity;
+    return version.identity.size == identity.size && version.digest == digest;
+}
+
 bool sameNode(const storefiles::Identity &a, const storefiles::Identity &b)
 {
     return a.device == b.device && a.inode == b.inode;
@@ -137,27 +148,14 @@ bool StoreFile::setAside(const QString &outcome)
     return true;
 }
 
-// Whether the version is the one last read or written, or the damaged one seen last: the same
-// bytes, or, when it cannot be read, the same file.
-bool StoreFile::isKnown(const storefiles::Version &version) const
-{
-    const auto same = [&version](const storefiles::Identity &identity, size_t digest) {
-        if (!version.identity.exists() || !identity.exists())
-            return version.identity.exists() == identity.exists();
-        if (!version.problem.isEmpty())
-            return version.identity == identity;
-        return version.identity.size == identity.size && version.digest == digest;
-    };
-    return same(known_, knownDigest_) || (damage_ && same(damage_->identity, damage_->digest));
-}
-
 std::optional<StoreFile::Contents> StoreFile::reloadIfChanged()
 {
     settle_.stop();
     storefiles::Version version = storefiles::read(path_);
-    if (isKnown(version)) {
-        if (!damage_ || version.identity != damage_->identity)
-            known_ = version.identity; // touched at most: the next write may replace it
+    const bool damaged = damage_ && isSeen(version, damage_->identity, damage_->digest);
+    if (damaged || isSeen(version, known_, knownDigest_)) {
+        // Touched at most: the next write may replace it, or move the damaged one aside.
+        (damaged ? damage_->identity : known_) = version.identity;
         watch();
         return std::nullopt;
     }

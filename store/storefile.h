@@ -103,7 +103,6 @@ private:
     };
 
     std::optional<Contents> parse(Reading reading, QString &problem);
-    bool isKnown(const storefiles::Version &version) const;
     bool setAside(const QString &outcome);
     bool keepCopyOfOriginal();
     Outcome commit(QSaveFile &file, size_t digest);
