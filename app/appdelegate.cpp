@@ -63,6 +63,7 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching()
 {
     constructMenu();
+    connect(menu(), &QMenu::aboutToShow, &defaults_, &Defaults::synchronize);
     statusItem_.setToolTip(QStringLiteral("zR"));
     connect(&statusItem_, &StatusItem::activated, this, &AppDelegate::statusItemActivated);
     statusItem_.show();
@@ -114,6 +115,7 @@ void AppDelegate::selectScript(qsizetype entry, const QString &chosen)
 {
     if (running_)
         return;
+    defaults_.synchronize();
     const QStringList names = returnAllNames();
     const qsizetype i = chosenEntry(names, entry, chosen);
     if (i < 0)

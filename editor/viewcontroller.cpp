@@ -307,6 +307,7 @@ void ViewController::windowWillClose()
 
 void ViewController::active()
 {
+    defaults_.synchronize();
     AppState::makeKeyAndOrderFront(window());
     captureClipboard();
 }

@@ -1,5 +1,7 @@
 #include "platform/interpreter.h"
 
+#include "platform/homefolder.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -141,7 +143,7 @@ ScriptOutcome execute(const Command &command, const QString &path)
     process.setProgram(command.program);
     process.setArguments(command.arguments);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setWorkingDirectory(QDir::homePath());
+    process.setWorkingDirectory(homeFolder());
     process.setChildProcessModifier(detachChild);
     QByteArray out;
     QByteArray err;

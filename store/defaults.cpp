@@ -1,5 +1,6 @@
 #include "store/defaults.h"
 
+#include "platform/homefolder.h"
 #include "store/keys.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -43,17 +45,62 @@ QString asText(const QJsonValue &value)
     }
 }
 
-// A key and its value as Qt writes them indented inside the object, without "{\n" and "\n}\n".
+// A key and its value as Qt writes them indented inside the object, without "{\n" and "\n}\n",
+// but U+FEFF escaped. In UTF-8 its bytes are that character and nothing else.
 QByteArray memberText(const QString &key, const QJsonValue &value)
 {
     const QByteArray alone =
         QJsonDocument(QJsonObject{{key, value}}).toJson(QJsonDocument::Indented);
-    return alone.mid(2, alone.size() - 5);
+    return alone.mid(2, alone.size() - 5).replace("\xEF\xBB\xBF", "\\ufeff");
 }
 
-// How many bytes a character takes in JSON text as Qt writes it; 0 for a surrogate.
+// How many members the JSON text gives its top-level object, repeated keys counted each time:
+// the colons outside strings one level deep. The bytes of a string are skipped at memchr's pace.
+qsizetype membersWritten(const QByteArray &text)
+{
+    qsizetype members = 0;
+    int depth = 0;
+    const char *end = text.constEnd();
+    for (const char *p = text.constBegin(); p < end; ++p) {
+        switch (*p) {
+        case '"':
+            for (++p; (p = static_cast<const char *>(std::memchr(p, '"', size_t(end - p)))); ++p) {
+                const char *slash = p;
+                while (slash[-1] == '\\')
+                    --slash;
+                if ((p - slash) % 2 == 0)
+                    break;
+            }
+            if (!p)
+                return members;
+            break;
+        case '{':
+        case '[':
+            ++depth;
+            break;
+        case '}':
+        case ']':
+            --depth;
+            break;
+        case ':':
+            members += depth == 1;
+            break;
+        default:
+            break;
+        }
+    }
+    return members;
+}
+
+// Qt's reader drops U+FEFF at the start of a string as a byte-order mark; escaped, it stays.
+constexpr char16_t kByteOrderMark = 0xFEFF;
+
+// How many bytes a character takes in JSON text as Qt writes it, U+FEFF escaped; 0 for a
+// surrogate.
 qsizetype escapedSize(char16_t c)
 {
+    if (c == kByteOrderMark)
+        return 6;
     if (c >= 0x20 && c < 0x80)
         return c == u'"' || c == u'\\' ? 2 : 1;
     if (c < 0x20)
@@ -71,14 +118,14 @@ char *appendEscaped(char16_t c, char *out)
         if (c == u'"' || c == u'\\')
             *out++ = '\\';
         *out++ = char(c);
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || c == kByteOrderMark) {
         *out++ = '\\';
         if (c >= 0x08 && c <= 0x0d && c != 0x0b) {
             *out++ = kShort[c - 0x08];
         } else {
-            out = std::copy_n("u00", 3, out);
-            *out++ = kHex[c >> 4];
-            *out++ = kHex[c & 0xf];
+            *out++ = 'u';
+            for (int shift = 12; shift >= 0; shift -= 4)
+                *out++ = kHex[c >> shift & 0xf];
         }
     } else if (c < 0x800) {
         *out++ = char(0xc0 | c >> 6);
@@ -152,7 +199,7 @@ QString Defaults::standardFilePath()
 {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty() || QDir::isRelativePath(config))
-        config = QDir::homePath() + QStringLiteral("/.config");
+        config = homeFolder() + QStringLiteral("/.config");
     return config + QStringLiteral("/zaprun/defaults.json");
 }
 
@@ -324,7 +371,8 @@ void Defaults::Strings::append(const Strings &before)
 }
 
 // A file that a rewrite would change beyond the written keys (mistyped values, missing or
-// unpaired names or bodies, unknown keys, bytes that are not UTF-8) is copied aside before
+// unpaired names or bodies, unknown keys, a key written twice, bytes that are not UTF-8) is
+// copied aside before
 // ZapRun first writes over it. A file exactly as ZapRun writes it was copied already.
 void Defaults::adopt(const StoreFile::Contents &contents)
 {
@@ -343,7 +391,8 @@ void Defaults::adopt(const StoreFile::Contents &contents)
             values_.insert(it.key(), it.value());
         }
     }
-    const bool asWritten = contents.bytes.isValidUtf8() && isUsableAsItStands();
+    const bool asWritten = contents.bytes.isValidUtf8() && isUsableAsItStands() &&
+                           membersWritten(contents.bytes) == contents.object.size();
     file_.keepOriginalBeforeWriting(!asWritten && contents.bytes != serialized().join());
 }
 
@@ -366,6 +415,12 @@ StoreFile::Outcome Defaults::followBeforeWriting(const QStringList &keys)
     if (!library || (unchanged(all_scripts_name) && unchanged(all_scripts)))
         return {};
     return file_.keepConflict(outside->bytes);
+}
+
+void Defaults::synchronize()
+{
+    if (file_.mayHaveChanged())
+        followOutsideChange();
 }
 
 void Defaults::followOutsideChange()

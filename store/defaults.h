@@ -46,6 +46,12 @@ public:
     void setBool(const QString &key, bool value);
     void setInteger(const QString &key, qint64 value);
 
+    // Reads the file again, and signals a change, unless its watch vouches that nothing changed:
+    // cheap then. Called before a script runs, when the menu is about to show and at each
+    // activation, so that what runs and shows is what the file holds even where no watch can be
+    // made.
+    void synchronize();
+
 signals:
     void didChange();
     // A write failed. Said once, and again only after a later write has succeeded.

@@ -1,6 +1,7 @@
 #include "store/storefile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QJsonDocument>
@@ -22,13 +23,31 @@ constexpr int kSettleMs = 150;
 // write (a full disk, a file size limit) reports no error: either would replace the store with
 // a truncated file. So every byte must be written and flushed before the commit. The pieces
 // are written in turn, unbuffered, from where they are kept: no copy of the file's bytes.
-bool writeWhole(QSaveFile &file, const QByteArrayList &pieces)
+bool writeWhole(QSaveFile &file, const QByteArrayList &pieces, storefiles::Digest &digest)
 {
     errno = 0;
-    return std::all_of(
-               pieces.begin(), pieces.end(),
-               [&file](const QByteArray &piece) { return file.write(piece) == piece.size(); }) &&
+    return std::all_of(pieces.begin(), pieces.end(),
+                       [&](const QByteArray &piece) {
+                           digest.add(piece);
+                           return file.write(piece) == piece.size();
+                       }) &&
            file.flush();
+}
+
+// Whether the version is the one seen before: the same bytes, or, when it cannot be read, the same
+// file.
+bool isSeen(const storefiles::Version &version, const storefiles::Identity &identity, size_t digest)
+{
+    if (!version.identity.exists() || !identity.exists())
+        return version.identity.exists() == identity.exists();
+    if (!version.problem.isEmpty())
+        return version.identity == identity;
+    return version.identity.size == identity.size && version.digest == digest;
+}
+
+bool sameNode(const storefiles::Identity &a, const storefiles::Identity &b)
+{
+    return a.device == b.device && a.inode == b.inode;
 }
 
 } // namespace
@@ -53,7 +72,12 @@ StoreFile::StoreFile(const QString &path, QObject *parent)
 // library.
 StoreFile::Reading StoreFile::readFile(const QString &path)
 {
-    Reading reading{storefiles::read(path), {}, {}};
+    return parsed(storefiles::read(path));
+}
+
+StoreFile::Reading StoreFile::parsed(storefiles::Version version)
+{
+    Reading reading{std::move(version), {}, {}};
     const QByteArray &bytes = reading.version.bytes;
     if (reading.version.identity.exists() && reading.version.problem.isEmpty())
         reading.document = QJsonDocument::fromJson(
@@ -77,6 +101,7 @@ std::optional<StoreFile::Contents> StoreFile::load(std::future<Reading> ahead)
                 .arg(path_, failure->isEmpty() ? QStringLiteral("no reason was kept") : *failure));
     Reading reading = ahead.valid() ? ahead.get() : readFile(path_);
     known_ = reading.version.identity;
+    knownDigest_ = reading.version.digest;
     std::optional<Contents> contents;
     if (known_.exists()) { // else a first run, or a link whose target is still to be written
         QString problem;
@@ -94,7 +119,7 @@ std::optional<StoreFile::Contents> StoreFile::parse(Reading reading, QString &pr
     storefiles::Version &version = reading.version;
     if (!version.problem.isEmpty()) {
         problem = version.problem;
-        damage_ = Damage{version.identity, QStringLiteral("unreadable"),
+        damage_ = Damage{version.identity, version.digest, QStringLiteral("unreadable"),
                          QStringLiteral("cannot read %1 (%2)").arg(path_, problem)};
         return std::nullopt;
     }
@@ -102,7 +127,7 @@ std::optional<StoreFile::Contents> StoreFile::parse(Reading reading, QString &pr
     if (reading.error.error == QJsonParseError::NoError && document.isObject())
         return Contents{document.object(), std::move(version.bytes)};
     problem = document.isNull() ? reading.error.errorString() : QStringLiteral("not a JSON object");
-    damage_ = Damage{version.identity, QStringLiteral("corrupt"),
+    damage_ = Damage{version.identity, version.digest, QStringLiteral("corrupt"),
                      QStringLiteral("%1 is not a valid settings file (%2)").arg(path_, problem)};
     return std::nullopt;
 }
@@ -119,25 +144,31 @@ bool StoreFile::setAside(const QString &outcome)
     complain(QStringLiteral("%1; it was moved to %2 and %3").arg(damage_->problem, aside, outcome));
     damage_.reset();
     known_ = storefiles::identify(path_);
+    knownDigest_ = 0;
     return true;
 }
 
 std::optional<StoreFile::Contents> StoreFile::reloadIfChanged()
 {
-    const storefiles::Identity now = storefiles::identify(path_);
-    if (now == known_ || (damage_ && damage_->identity == now)) {
+    settle_.stop();
+    storefiles::Version version = storefiles::read(path_);
+    const bool damaged = damage_ && isSeen(version, damage_->identity, damage_->digest);
+    if (damaged || isSeen(version, known_, knownDigest_)) {
+        // Touched at most: the next write may replace it, or move the damaged one aside.
+        (damaged ? damage_->identity : known_) = version.identity;
         watch();
         return std::nullopt;
     }
-    Reading reading = now.exists() ? readFile(path_) : Reading{};
-    const storefiles::Identity identity = reading.version.identity;
+    const storefiles::Identity identity = version.identity;
+    const size_t digest = version.digest;
     std::optional<Contents> contents;
     if (!identity.exists()) {
         // Deleted: what was read last is written again at the next change.
         known_ = identity;
         copyBeforeFirstWrite_ = false;
-    } else if (QString problem; (contents = parse(std::move(reading), problem))) {
+    } else if (QString problem; (contents = parse(parsed(std::move(version)), problem))) {
         known_ = identity;
+        knownDigest_ = digest;
         damage_.reset();
     } else {
         damage_->problem =
@@ -205,22 +236,33 @@ StoreFile::Outcome StoreFile::write(const QByteArrayList &pieces)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
         ::fchmod(file.handle(), 0600) != 0)
         return {Status::Failed, file.errorString()};
-    if (!writeWhole(file, pieces)) // Qt's message is often "Unknown error"
+    storefiles::Digest digest;
+    if (!writeWhole(file, pieces, digest)) // Qt's message is often "Unknown error"
         return {Status::Failed,
                 errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString()};
-    return commit(file);
+    return commit(file, digest.result());
 }
 
 // The new version goes into place only while the file is still the version read last.
-StoreFile::Outcome StoreFile::commit(QSaveFile &file)
+// A hard-linked store is replaced all the same, so that a crash never leaves half a file: the
+// user is told once that its other names no longer follow.
+StoreFile::Outcome StoreFile::commit(QSaveFile &file, size_t digest)
 {
     const storefiles::Identity written = storefiles::identify(file.handle());
     if (storefiles::identify(path_) != known_)
         return {Status::Overtaken, QStringLiteral("other programs kept changing it while ZapRun "
                                                   "wrote it")};
+    const qint64 links = storefiles::linkCount(path_);
     if (!file.commit())
         return {Status::Failed, file.errorString()};
     known_ = written; // not the path's: another program may have replaced it since
+    knownDigest_ = digest;
+    if (links > 1 && !std::exchange(linkReplacedTold_, true))
+        complain(QStringLiteral("%1 was hard-linked (it had %2 names); ZapRun saves by replacing "
+                                "the file whole, so its other names keep the version before and "
+                                "no longer follow the library")
+                     .arg(path_)
+                     .arg(links));
     watch();
     return {};
 }
@@ -239,18 +281,68 @@ void StoreFile::record(const Outcome &outcome)
     failureNoted_ = true;
 }
 
-// A watch follows one version of the file: once it was replaced, the new one is watched. The
-// folder's watch sees files renamed into place.
+// The file, its folder and the folder above are watched, each as the node now at its path: the
+// folder's watch sees files renamed into place, the one above sees the folder removed, made
+// again or replaced. In place of a missing folder, the nearest one above it is watched. What
+// changed before a new watch was made is read once it settles.
 void StoreFile::watch()
 {
-    if (!watcher_ || watched_ == known_)
+    if (!watcher_ || watchFailed_)
         return;
-    watched_ = known_;
-    const QString folder = QFileInfo(path_).absolutePath();
-    if (!watcher_->directories().contains(folder) && QFileInfo(folder).isDir())
-        watcher_->addPath(folder);
-    if (watcher_->files().contains(path_) || watcher_->directories().contains(path_))
-        watcher_->removePath(path_);
-    if (known_.exists())
-        watcher_->addPath(path_);
+    const QStringList wanted = pathsToWatch();
+    const QStringList watching = watcher_->files() + watcher_->directories();
+    for (const QString &path : watching) {
+        if (!wanted.contains(path)) {
+            watcher_->removePath(path);
+            watched_.remove(path);
+        }
+    }
+    bool added = false;
+    for (const QString &path : wanted) {
+        const storefiles::Identity node = storefiles::identify(path);
+        if (watching.contains(path) && sameNode(watched_.value(path), node))
+            continue;
+        if (watching.contains(path))
+            watcher_->removePath(path);
+        if (!watchPath(path))
+            return;
+        watched_.insert(path, node);
+        added = true;
+    }
+    if (added)
+        settle_.start();
+}
+
+QStringList StoreFile::pathsToWatch() const
+{
+    QStringList paths;
+    if (storefiles::identify(path_).exists())
+        paths.append(path_);
+    QString folder = QFileInfo(path_).absolutePath();
+    for (int level = 0; level < 2; ++level) {
+        while (!QFileInfo(folder).isDir() && !QDir(folder).isRoot())
+            folder = QFileInfo(folder).absolutePath();
+        if (!paths.contains(folder))
+            paths.append(folder);
+        folder = QFileInfo(folder).absolutePath();
+    }
+    return paths;
+}
+
+// When no watch can be made (the user's inotify watches are used up), the file is read again
+// before every use instead (mayHaveChanged()); no timer polls it.
+bool StoreFile::watchPath(const QString &path)
+{
+    if (watcher_->addPath(path))
+        return true;
+    if (!storefiles::identify(path).exists()) { // gone meanwhile: looked at again once it settles
+        settle_.start();
+        return false;
+    }
+    watchFailed_ = true;
+    complain(QStringLiteral("cannot watch %1 for changes made by other programs (the system's "
+                            "file watches may be used up); ZapRun reads the file again before it "
+                            "runs a script, opens its menu or shows its window")
+                 .arg(path_));
+    return false;
 }

@@ -18,14 +18,15 @@
 // | defaults.json.unreadable-STAMP | a folder or unreadable file in the store's place, moved     |
 // | defaults.json.original-STAMP   | a copy, made before the first write, of a file that writing |
 // |                                | would change beyond the written keys: mistyped values,      |
-// |                                | missing or unpaired names or bodies, unknown keys, bytes    |
-// |                                | that are not UTF-8                                          |
+// |                                | missing or unpaired names or bodies, unknown keys, a key    |
+// |                                | written twice, bytes that are not UTF-8                     |
 // | defaults.json.conflict-STAMP   | a copy of a library that another program changed while      |
 // |                                | ZapRun was changing it                                      |
 
 #include "store/storefiles.h"
 
 #include <QByteArrayList>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
@@ -60,6 +61,7 @@ public:
         QJsonParseError error{};
     };
     static Reading readFile(const QString &path);
+    static Reading parsed(storefiles::Version version);
     // The first reading, made on another thread while the program connects to the display.
     static std::future<Reading> readAhead(const QString &path);
 
@@ -69,8 +71,11 @@ public:
 
     // The file as it is at start; nothing when it is missing, or damaged (then moved aside).
     std::optional<Contents> load(std::future<Reading> ahead = {});
-    // The version another program wrote since the last read or write, when it can be read.
+    // The version another program wrote since the last read or write, when it can be read. The
+    // bytes decide: a rewrite that keeps the size and the times is a new version.
     std::optional<Contents> reloadIfChanged();
+    // False only while the file's watch vouches that nothing changed since the last read or write.
+    bool mayHaveChanged() const { return !watcher_ || watchFailed_ || settle_.isActive(); }
     // Whether the next write must first keep a copy of the file as it stands.
     void keepOriginalBeforeWriting(bool keep) { copyBeforeFirstWrite_ = keep; }
     // Moves a damaged version aside and keeps the copy asked for, before a write replaces them.
@@ -92,6 +97,7 @@ private:
     // next write moves it aside.
     struct Damage {
         storefiles::Identity identity;
+        size_t digest = 0;
         QString why;
         QString problem;
     };
@@ -99,15 +105,20 @@ private:
     std::optional<Contents> parse(Reading reading, QString &problem);
     bool setAside(const QString &outcome);
     bool keepCopyOfOriginal();
-    Outcome commit(QSaveFile &file);
+    Outcome commit(QSaveFile &file, size_t digest);
     void watch();
+    QStringList pathsToWatch() const;
+    bool watchPath(const QString &path);
 
     QString path_;
     storefiles::Identity known_; // the version last read or written
+    size_t knownDigest_ = 0;
     std::optional<Damage> damage_;
     bool copyBeforeFirstWrite_ = false;
     bool failureNoted_ = false;
+    bool linkReplacedTold_ = false;
     QFileSystemWatcher *watcher_ = nullptr;
-    std::optional<storefiles::Identity> watched_;
+    QHash<QString, storefiles::Identity> watched_; // the node each watched path had
+    bool watchFailed_ = false;
     QTimer settle_;
 };

@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -88,6 +90,28 @@ bool readToEnd(int fd, qsizetype expected, QByteArray &bytes)
 
 } // namespace
 
+void Digest::add(QByteArrayView bytes)
+{
+    size_ += bytes.size();
+    if (!block_.isEmpty()) {
+        const qsizetype taken = std::min(kBlock - block_.size(), bytes.size());
+        block_.append(bytes.first(taken));
+        bytes = bytes.sliced(taken);
+        if (block_.size() < kBlock)
+            return;
+        hash_ = qHash(QByteArrayView(block_), hash_);
+        block_.resize(0);
+    }
+    for (; bytes.size() >= kBlock; bytes = bytes.sliced(kBlock))
+        hash_ = qHash(bytes.first(kBlock), hash_);
+    block_.append(bytes);
+}
+
+size_t Digest::result() const
+{
+    return qHash(QByteArrayView(block_), hash_ ^ size_t(size_));
+}
+
 void complain(const QString &line)
 {
     std::fprintf(stderr, "zaprun: %s\n", qPrintable(line));
@@ -109,6 +133,14 @@ Identity identify(int fd)
     return identityOf(info);
 }
 
+qint64 linkCount(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
+    return qint64(info.st_nlink);
+}
+
 // Opened without blocking, so that a FIFO in the store's place cannot hang the start.
 Version read(const QString &path)
 {
@@ -128,6 +160,9 @@ Version read(const QString &path)
                                                 : QStringLiteral("it is not a regular file");
     else if (!readToEnd(fd, qsizetype(info.st_size), version.bytes))
         version.problem = lastError();
+    Digest digest;
+    digest.add(version.bytes);
+    version.digest = digest.result();
     // The identity of what was read: a change made during the read shows as a later version.
     if (::fstat(fd, &info) == 0)
         version.identity = identityOf(info);

@@ -4,6 +4,7 @@
 // the note of a failed write. storefile.h lists every file they may leave.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <optional>
@@ -22,11 +23,27 @@ struct Identity {
     bool operator==(const Identity &) const = default;
 };
 
-// A version of the file as read: its bytes, or why it cannot be read.
+// A digest of bytes given in pieces of any size: the same bytes give the same digest however
+// they were cut. Quick (the file is digested at every write), not cryptographic: it tells one
+// version of the file from another whatever their metadata say.
+class Digest {
+public:
+    void add(QByteArrayView bytes);
+    size_t result() const;
+
+private:
+    static constexpr qsizetype kBlock = 64 * 1024;
+    QByteArray block_;
+    size_t hash_ = 0;
+    qint64 size_ = 0;
+};
+
+// A version of the file as read: its bytes and their digest, or why it cannot be read.
 struct Version {
     Identity identity;
     QByteArray bytes;
     QString problem;
+    size_t digest = 0;
 };
 
 void complain(const QString &line);
@@ -34,6 +51,8 @@ void complain(const QString &line);
 // Follows a link, as reading and writing do.
 Identity identify(const QString &path);
 Identity identify(int fd);
+// How many names the file has: more than one when it is hard-linked.
+qint64 linkCount(const QString &path);
 Version read(const QString &path);
 
 // Renames path aside and makes it private; the new name, or an empty string.

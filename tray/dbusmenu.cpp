@@ -192,8 +192,11 @@ QList<int> DBusMenu::EventGroup(const QList<DBusMenuEvent> &events)
 }
 
 // The host hears of every change as it happens, so there is never anything to update.
-bool DBusMenu::AboutToShow(int)
+// A host about to draw the menu is the menu about to show, as when ZapRun draws it itself.
+bool DBusMenu::AboutToShow(int id)
 {
+    if (id == 0 && menu_)
+        emit menu_->aboutToShow();
     return false;
 }
 

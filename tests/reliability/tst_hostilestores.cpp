@@ -1,6 +1,7 @@
 // The store: its values and their bytes, other programs on its file, damaged and foreign stores,
 // failed writes, kills during the editor's writes, and its comparison of names.
 #include "editor/viewcontroller.h"
+#include "platform/interpreter.h"
 #include "platform/processsignals.h"
 #include "store/keys.h"
 #include "store/library.h"
@@ -16,9 +17,11 @@
 #include <QTest>
 
 #include <functional>
+#include <pwd.h>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,7 +49,7 @@ const QByteArray kAB = "[\"a\", \"b\"]";
 const QByteArray kTwo = store(kAB, "a|b");
 const QByteArray kIndex = ", \"sel script index\": ";
 
-enum class Place { File, OpenFolder, Directory, DanglingLink, LinkToFile };
+enum class Place { File, OpenFolder, Directory, HardLink, DanglingLink, LinkToFile };
 
 struct Damage {
     QByteArray bytes;
@@ -55,7 +58,11 @@ struct Damage {
     QString aside;    // the kind of copy kept beside the store, if any
     qint64 index = 0; // the selected index as read
     Place place = Place::File;
+    const char *told = nullptr; // what standard error says, once, besides the copies kept
 };
+
+// How other programs change the store's file while ZapRun runs.
+enum class Edit { SameSizeAndTimes, FolderMadeAgain, FolderReplaced };
 
 // Every body starts with its name, so the file alone shows whether the two pair up.
 QString crashBody(const QString &name)
@@ -116,6 +123,9 @@ class TestHostileStores : public QObject {
         QVERIFY(place < Place::DanglingLink || QFile::link(elsewhere, path_));
         QVERIFY(place == Place::DanglingLink ||
                 (QDir().mkpath(QFileInfo(target).path()) && writeFile(target, bytes)));
+        QVERIFY(place != Place::HardLink ||
+                (QDir().mkpath(QFileInfo(elsewhere).path()) &&
+                 ::link(QFile::encodeName(path_), QFile::encodeName(elsewhere)) == 0));
     }
 
 private slots:
@@ -239,10 +249,11 @@ private slots:
     {
         QVERIFY(writeFile(path_, kTwo));
         Defaults defaults(path_);
-        QSignalSpy changed(&defaults, &Defaults::didChange);
-        QVERIFY(writeFile(path_, store("[\"c\"]", "c")));
-        QTRY_VERIFY(!changed.isEmpty());
-        QCOMPARE(library::returnAllNames(defaults), list("c"));
+        QVERIFY(writeFile(path_, store("[\"a\"]", "a")));
+        QTRY_COMPARE(library::returnAllNames(defaults), list("a"));
+        // Then in place, with nothing but its bytes changed: only the file's own watch sees it.
+        QVERIFY(rewriteInPlace(path_, store("[\"c\"]", "c"), false));
+        QTRY_COMPARE(library::returnAllNames(defaults), list("c"));
         const QByteArray damaged = "{\"all scripts names\": [\"" + kSecret;
         QVERIFY(writeFile(path_, damaged));
         outputOf(2, [&] { defaults.setInteger(sel_script, 0); });
@@ -256,6 +267,114 @@ private slots:
         ::umask(umask);
         QCOMPARE(modeOf(home_->path(QStringLiteral("new/zaprun"))), 0700);
         QCOMPARE(modeOf(home_->path(QStringLiteral("new/zaprun/defaults.json"))), 0600);
+    }
+
+    void everyOutsideChangeIsFollowedAndLosesNothing_data()
+    {
+        QTest::addColumn<Edit>("edit");
+        QTest::addColumn<bool>("writeAtOnce"); // before the watch's news is read
+        QTest::newRow("in place, same size and times") << Edit::SameSizeAndTimes << false;
+        QTest::newRow("in place, same size and times, then a write")
+            << Edit::SameSizeAndTimes << true;
+        QTest::newRow("folder removed and made again") << Edit::FolderMadeAgain << false;
+        QTest::newRow("folder replaced by another") << Edit::FolderReplaced << false;
+    }
+
+    // Edits made as editors and sync tools make them: the store follows each, and what the file,
+    // the store and a new reader show is the same library, after the next write too.
+    void everyOutsideChangeIsFollowedAndLosesNothing()
+    {
+        QFETCH(const Edit, edit);
+        QFETCH(const bool, writeAtOnce);
+        QVERIFY(writeFile(path_, kTwo));
+        Defaults defaults(path_);
+        const QByteArray edited = store("[\"c\", \"d\"]", "c|d"); // as long as kTwo
+        const QString staged = folder_ + QStringLiteral(".new");
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(folder_).constData(), &info), 0);
+        const quint64 folder = info.st_ino;
+        switch (edit) {
+        case Edit::SameSizeAndTimes:
+            QVERIFY(rewriteInPlace(path_, edited, true));
+            break;
+        case Edit::FolderMadeAgain:
+            // Made again after the store took in the removal, which it shows nowhere: a user
+            // takes longer than this.
+            QVERIFY(QDir(folder_).removeRecursively());
+            QTest::qWait(1000);
+            QVERIFY(QDir().mkdir(folder_) && writeFile(path_, edited));
+            break;
+        case Edit::FolderReplaced:
+            QVERIFY(QDir().mkdir(staged) && writeFile(staged + "/defaults.json", edited));
+            QVERIFY(QFile::rename(folder_, folder_ + ".old"));
+            QTRY_VERIFY(!isWatched(folder));
+            QVERIFY(QFile::rename(staged, folder_));
+            break;
+        }
+        if (writeAtOnce)
+            defaults.setInteger(sel_script, 1);
+        QTRY_COMPARE(library::returnAllNames(defaults), list("c|d"));
+        QCOMPARE(library::returnAllScripts(defaults), scripts("c|d"));
+        defaults.setInteger(sel_script, 1);
+        const Defaults reader(path_);
+        QCOMPARE(library::returnAllNames(reader), list("c|d"));
+        QCOMPARE(library::returnAllScripts(reader), scripts("c|d"));
+        QCOMPARE(reader.integerForKey(sel_script), 1);
+        QVERIFY(QDir(folder_).entryList({QStringLiteral("*-*")}).isEmpty());
+    }
+
+    // Where the user's file watches are used up (here: a user namespace allowed none), ZapRun
+    // says so once and reads the file again before each use, so what runs is what it holds.
+    void theFileIsFollowedWhereNoWatchCanBeMade()
+    {
+        if (!qEnvironmentVariableIsSet("NO_WATCHES")) {
+            if (QProcess::execute(QStringLiteral("unshare"), {"-U", "-r", "true"}) != 0)
+                QSKIP("no user namespace can be made here");
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("NO_WATCHES"), QStringLiteral("1"));
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QStringLiteral("unshare"),
+                        {"-U", "-r", "sh", "-c",
+                         "echo 0 >/proc/sys/user/max_inotify_watches && exec \"$0\" \"$@\"",
+                         QCoreApplication::applicationFilePath(), QTest::currentTestFunction()});
+            QVERIFY(child.waitForFinished(60000));
+            QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+            return;
+        }
+        QVERIFY(writeFile(path_, kTwo));
+        std::unique_ptr<Defaults> defaults;
+        QByteArray output = outputOf(2, [&] { defaults = std::make_unique<Defaults>(path_); });
+        QSignalSpy changed(defaults.get(), &Defaults::didChange);
+        QVERIFY(rewriteInPlace(path_, store(kAB, "c|d"), true)); // new bodies, as long
+        output += outputOf(2, [&] {
+            defaults->synchronize();
+            defaults->synchronize();
+        });
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(library::returnAllScripts(*defaults), scripts("c|d"));
+        QCOMPARE(output.count("zaprun: cannot watch " + QFile::encodeName(path_)), 1);
+    }
+
+    void theAccountsHomeServesWithoutHOME_data()
+    {
+        QTest::addColumn<bool>("unset");
+        QTest::newRow("HOME unset") << true;
+        QTest::newRow("HOME empty") << false;
+    }
+
+    // As the XDG tools do: the store and the scripts' working folder are in the home folder of
+    // the user's account entry, not in "/".
+    void theAccountsHomeServesWithoutHOME()
+    {
+        QFETCH(const bool, unset);
+        unset ? qunsetenv("HOME") : qputenv("HOME", "");
+        qunsetenv("XDG_CONFIG_HOME");
+        const QString home = QFile::decodeName(::getpwuid(::getuid())->pw_dir);
+        QCOMPARE(Defaults::standardFilePath(),
+                 home + QStringLiteral("/.config/zaprun/defaults.json"));
+        QCOMPARE(Interpreter::run(QStringLiteral("pwd")).result, home + QLatin1Char('\n'));
     }
 
     // Names are equal when canonically equivalent, at any size.
@@ -309,10 +428,20 @@ private slots:
         row("names key misspelled, a key of another program",
             {QByteArray(kTwo).replace("all scripts names", "all script"), {}, "a|b", "original"});
         row("duplicate names", {store("[\"a\", \"a\"]", "1|2"), "a|a", "1|2", ""});
+        row("the library's keys written twice, a hand merge",
+            {"{\"all scripts names\": [\"lost\"], \"all scripts\": [\"" +
+                 scripts("lost")[0].toUtf8() + "\"], " + kTwo.mid(1),
+             "a|b", "a|b", "original"});
+        row("a name that starts with a byte-order mark", {store("[\"a\", \"\\ufeffb\"]", "a|b"),
+                                                          "a|\xEF\xBB\xBF"
+                                                          "b",
+                                                          "a|b", ""});
         const QByteArray notUtf8 = QByteArray(kTwo).replace("\"b\"", "\"b\xff\xfe\"");
         row("bytes not UTF-8", {notUtf8, "a|b\ufffd\ufffd", "a|b", "original"});
         row("in a folder others may write", {kTwo, "a|b", "a|b", "", 0, Place::OpenFolder});
         row("directory in its place", {kSecret, {}, "", "unreadable", 0, Place::Directory});
+        row("hard-linked into a dotfiles folder",
+            {kTwo, "a|b", "a|b", "", 0, Place::HardLink, "was hard-linked (it had 2 names)"});
         row("dangling link in its place", {"", {}, "", "", 0, Place::DanglingLink});
         row("link to a store elsewhere", {kTwo, "a|b", "a|b", "", 0, Place::LinkToFile});
         const QByteArray big(50 << 20, 'x');
@@ -371,6 +500,7 @@ private slots:
         }
         if (damage.place == Place::LinkToFile)
             QCOMPARE(readAll(QFile::symLinkTarget(path_)), readAll(path_));
+        QVERIFY(!damage.told || output.count(damage.told) == 1);
         QVERIFY(!output.contains(kSecret));
         // What ZapRun wrote itself is not copied again at the next start.
         defaults.reset();

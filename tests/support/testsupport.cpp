@@ -6,6 +6,8 @@
 #include <QTemporaryFile>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QByteArray readAll(const QString &path)
@@ -100,4 +102,31 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
            (existed ||
             file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+}
+
+bool rewriteInPlace(const QString &path, const QByteArray &bytes, bool keepTimes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    struct stat before {};
+    const bool rewritten = fd >= 0 && ::fstat(fd, &before) == 0 &&
+                           ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() &&
+                           ::ftruncate(fd, bytes.size()) == 0;
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    const bool kept = !keepTimes || ::futimens(fd, times) == 0;
+    return fd >= 0 && ::close(fd) == 0 && rewritten && kept;
+}
+
+bool isWatched(quint64 inode)
+{
+    const QString watch = QStringLiteral(" ino:%1 ").arg(inode, 0, 16);
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fds.filePath(fd));
+        if (::readlink(link.constData(), target, sizeof target - 1) > 0 &&
+            qstrcmp(target, "anon_inode:inotify") == 0 &&
+            readAll(QStringLiteral("/proc/self/fdinfo/") + fd).contains(watch.toLatin1()))
+            return true;
+    }
+    return false;
 }

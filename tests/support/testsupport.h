@@ -60,3 +60,10 @@ int modeOf(const QString &path);
 // Readable by all, as an editor under the usual umask leaves a new file; an existing file is
 // rewritten in place and keeps its mode, as editors and sync tools do.
 bool writeFile(const QString &path, const QByteArray &bytes);
+// Rewrites the file in place, as editors and sync tools do: the same file and mode, nothing but
+// its bytes changed (no change of mode reaches a watch of its folder); keepTimes puts its times
+// back with utimensat, as sync tools do, so that its size and times stay as they were too.
+bool rewriteInPlace(const QString &path, const QByteArray &bytes, bool keepTimes);
+// Whether one of this process's inotify watches is on the file or folder with this inode (as
+// /proc/self/fdinfo lists them): a test waits with it until a removal has been taken in.
+bool isWatched(quint64 inode);
