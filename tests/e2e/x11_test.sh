@@ -163,6 +163,13 @@ phase_scripts() { # scripts cannot hurt ZapRun, and nothing runs or opens that t
     : >"$HOME/go"
     check_holds "the keys to the editor, the click and keys on the tray made during the run are dropped" 1500 \
         eval '! new_window "$before" && ran_log_is $'"'group\nwaits'"' && store_names_are $'"'group killer\nwaits\nlong'"
+    rm "$HOME/go" && require "it runs again" eval 'choose 4 && wait_for "$E2E_DEADLINE" ran_log_is $'"'group\nwaits\nwaits'"
+    local tips=$(app_windows) icon=$(tray_icons | head -n 1) width
+    xdotool mousemove --window "$icon" 3 3 mousemove --window "$icon" 5 5
+    check "  hovering the icon meanwhile shows a tooltip" wait_new_window "$tips" "$ZAPRUN_PID" popup
+    read -r _ _ width _ < <(window_geometry "$NEW_WINDOW")
+    check "  the running one, wider than the idle zR's" test "$width" -gt 80
+    : >"$HOME/go"
     activate "$ed" && keys alt+F4
     require_within "Alt+F4 hides the editor" "$E2E_DEADLINE" shown_count_is 0
     require "a script with a long error brings the Error! dialog" choose 5 dialog
