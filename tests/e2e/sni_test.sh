@@ -111,13 +111,12 @@ phase_protocol() {
 # shell_menu_choose N : a click on the icon in the shell's top bar, then the Nth item of the
 # shell's menu, reached by its keyboard (1 Preferences, 2 Quit, 3 the first script).
 shell_menu_choose() {
-    local x y k=() && read -r x y < <(x_panel_icon_at) || return 1
+    local x y && read -r x y < <(x_panel_icon_at) || return 1
     /usr/bin/import -window root -crop "300x200+$((x - 250))+35" "$E2E_ROOT/before.png"
     xdotool mousemove "$x" "$y" click 1 # the menu opens under the icon
     wait_for "$E2E_DEADLINE" eval '! /usr/bin/import -window root -crop "300x200+$((x - 250))+35" miff:- |
         /usr/bin/compare -metric AE "$E2E_ROOT/before.png" - null: 2>/dev/null' || return 1
-    while ((${#k[@]} < $1)); do k+=(Down); done
-    keys "${k[@]}" Return
+    down_return "$1"
 }
 shell_shows_icon() { keys Escape && x_panel_shows_icon; } # a started shell opens its overview
 phase_gnome() { # GNOME Shell draws the menu itself; a restart of the shell is a new host
