@@ -60,7 +60,6 @@ phase_xfce() { # its systray serves both protocols; Qt takes the D-Bus one when 
     start_zaprun
     require_within "the item registers with xfce4-panel" "$E2E_DEADLINE" sni_item_count_is 1
     check_within "the panel shows the zR icon" "$E2E_DEADLINE" x_panel_shows_icon
-    check_item xfce4-panel
     check_eq "the installed icon is offered by name" org.example.ZapRun "$(sni prop "$(sni_item)" IconName)"
     check_eq "nothing on stderr" "" "$(zaprun_stderr)"
     quit_through_menu xfce4-panel
@@ -196,7 +195,6 @@ phase_sway() { # as an unprivileged user: sway refuses root
     as_user_spawn zaprun-1 "$ZAPRUN_BIN" && ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=zaprun-1
     require_within "the item registers with waybar" "$E2E_DEADLINE" sni_item_count_is 1
     check_within "waybar shows the zR icon" "$E2E_DEADLINE" wayland_panel_shows_icon
-    check_eq "Title, ItemIsMenu" "ZapRun 1" "$(sni prop "$(sni_item)" Title) $(sni prop "$(sni_item)" ItemIsMenu)"
     # waybar draws its own menu on a left click; Activate all the same opens nothing.
     require "Activate the item, as a left click does" sni call "$(sni_item)" Activate
     check_holds "  no window appears" 500 eval '[[ -z $(editor_state) ]]'
@@ -207,7 +205,6 @@ phase_sway() { # as an unprivileged user: sway refuses root
     check "  drawn without an OpenGL or EGL driver" not grep -qE 'libEGL_|libGLX_|_dri\.so|libgbm|wayland-egl' "/proc/$ZAPRUN_PID/maps"
     copy_then_add first leave_editor # the name field has the focus
     copy_then_add second close_editor -M shift -k Tab -m shift # back from Add
-    check "waybar's menu follows the additions" sni_labels_are '"Preferences" "Quit ZapRun" null "run me" "first" "second"'
     require "a second launch, the editor not focused" leave_editor
     as_user_spawn zaprun-2 "$ZAPRUN_BIN" && wait_exit "$E2E_LAST_PID"
     check_eq "  exits with status 0" 0 "$EXIT_STATUS"
