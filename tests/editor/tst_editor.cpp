@@ -100,7 +100,6 @@ private slots:
                                "(1 line, 5 bytes):\ncaf\u00e9";
         const QString longText = "\u00e9" + QString(100000, 'x');
         QTest::newRow("image") << image << nfc << before;
-        QTest::newRow("nothing") << new QMimeData << nfc << before;
         QTest::newRow("links") << links << nfc << before;
         QTest::newRow("lines")
             << mimeText("line 1  \r\n\tline 2 \n\n") << "line 1  \r\n\tline 2 \n\n"
