@@ -172,10 +172,9 @@ click_tray_icon() { # clicks closer than ~400 ms would make a double-click
     E2E_LAST_ICON_CLICK_MS=$(now_ms)
 }
 open_tray_menu() { local before=$(app_windows); click_tray_icon && wait_new_window "$before" "$ZAPRUN_PID" popup && MENU_WIN=$NEW_WINDOW; }
-menu_choose_by_keys() { # N : the Nth item of the open menu (the keyboard skips separators)
-    local k=() && while ((${#k[@]} < $1)); do k+=(Down); done
-    keys "${k[@]}" Return && wait_for "$E2E_DEADLINE" window_gone "$MENU_WIN"
-}
+down_return() { local k=() && while ((${#k[@]} < $1)); do k+=(Down); done && keys "${k[@]}" Return; } # N : Down N times, Return
+# menu_choose_by_keys N : the Nth item of the open menu (the keyboard skips separators)
+menu_choose_by_keys() { down_return "$1" && wait_for "$E2E_DEADLINE" window_gone "$MENU_WIN"; }
 # choose N [dialog] : the tray menu's Nth item (1 Preferences, 2 Quit, 3 the first script); with
 # dialog, waits for a new dialog, DIALOG_WIN.
 choose() {
@@ -192,15 +191,14 @@ shows_zr_icon() { # PNG : the picture holds the icon's yellow letters (0xffd33d)
     [[ $(/usr/bin/convert "$1" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
         -format '%[fx:int(mean*w*h)]' info: 2>/dev/null) -ge 10 ]]
 }
-x_panel_shows_icon() { /usr/bin/import -window root -crop 10000x40+0+0 "$E2E_ROOT/p.png" 2>/dev/null && shows_zr_icon "$E2E_ROOT/p.png"; }
 
-start_session_bus() {
+start_bus() { # VAR [AS_USER...] : a private bus, its address exported as VAR
     local out=$E2E_ROOT/bus.$RANDOM
-    "${E2E_AS_USER[@]}" dbus-daemon --session --fork --print-address=3 --print-pid=4 \
-        3>"$out.addr" 4>"$out.pid" || fail "dbus-daemon did not start"
+    "${@:2}" dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$out.addr" 4>"$out.pid" || fail "dbus-daemon did not start"
     E2E_PIDS+=("$(head -n 1 "$out.pid")")
-    export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$out.addr")
+    export "$1=$(head -n 1 "$out.addr")"
 }
+start_session_bus() { start_bus DBUS_SESSION_BUS_ADDRESS "${E2E_AS_USER[@]}"; }
 sni() { "${E2E_AS_USER[@]}" /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
 sni_item() { sni items 2>/dev/null | head -n 1 | grep .; }
 sni_item_count_is() { [[ $(sni items 2>/dev/null | grep -c .) -eq $1 ]]; }
@@ -223,10 +221,7 @@ start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads t
     start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
 }
 start_gnome_shell() { # on Xvfb with GLX, with the AppIndicator extension and a system bus of its own
-    local out=$E2E_ROOT/sysbus
-    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$out.addr" 4>"$out.pid" || fail "dbus-daemon did not start"
-    E2E_PIDS+=("$(head -n 1 "$out.pid")")
-    export DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$out.addr") XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=GNOME
+    start_bus DBUS_SYSTEM_BUS_ADDRESS && export XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=GNOME
     gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']" &&
         gsettings set org.gnome.shell welcome-dialog-last-shown-version 99 || fail "gsettings failed"
     restart_gnome_shell
@@ -242,6 +237,7 @@ x_panel_icon_at() {
         /usr/bin/convert "$E2E_ROOT/p.png" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
             -format '%@' info: | awk -F '[x+]' '{print $3 + int($1 / 2), $4 + int($2 / 2)}'
 }
+x_panel_shows_icon() { x_panel_icon_at >/dev/null; }
 as_user() { "${E2E_AS_USER[@]}" "$@"; }
 as_user_spawn() { spawn "$1" "${E2E_AS_USER[@]}" "${@:2}"; }
 start_sway_waybar() { # headless, on a bus of their own, as $WAYLAND_USER when run as root (sway refuses root)

@@ -60,7 +60,6 @@ phase_xfce() { # its systray serves both protocols; Qt takes the D-Bus one when 
     start_zaprun
     require_within "the item registers with xfce4-panel" "$E2E_DEADLINE" sni_item_count_is 1
     check_within "the panel shows the zR icon" "$E2E_DEADLINE" x_panel_shows_icon
-    check_item xfce4-panel
     check_eq "the installed icon is offered by name" org.example.ZapRun "$(sni prop "$(sni_item)" IconName)"
     check_eq "nothing on stderr" "" "$(zaprun_stderr)"
     quit_through_menu xfce4-panel
@@ -111,13 +110,12 @@ phase_protocol() {
 # shell_menu_choose N : a click on the icon in the shell's top bar, then the Nth item of the
 # shell's menu, reached by its keyboard (1 Preferences, 2 Quit, 3 the first script).
 shell_menu_choose() {
-    local x y k=() && read -r x y < <(x_panel_icon_at) || return 1
+    local x y && read -r x y < <(x_panel_icon_at) || return 1
     /usr/bin/import -window root -crop "300x200+$((x - 250))+35" "$E2E_ROOT/before.png"
     xdotool mousemove "$x" "$y" click 1 # the menu opens under the icon
     wait_for "$E2E_DEADLINE" eval '! /usr/bin/import -window root -crop "300x200+$((x - 250))+35" miff:- |
         /usr/bin/compare -metric AE "$E2E_ROOT/before.png" - null: 2>/dev/null' || return 1
-    while ((${#k[@]} < $1)); do k+=(Down); done
-    keys "${k[@]}" Return
+    down_return "$1"
 }
 shell_shows_icon() { keys Escape && x_panel_shows_icon; } # a started shell opens its overview
 phase_gnome() { # GNOME Shell draws the menu itself; a restart of the shell is a new host
@@ -197,7 +195,6 @@ phase_sway() { # as an unprivileged user: sway refuses root
     as_user_spawn zaprun-1 "$ZAPRUN_BIN" && ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=zaprun-1
     require_within "the item registers with waybar" "$E2E_DEADLINE" sni_item_count_is 1
     check_within "waybar shows the zR icon" "$E2E_DEADLINE" wayland_panel_shows_icon
-    check_eq "Title, ItemIsMenu" "ZapRun 1" "$(sni prop "$(sni_item)" Title) $(sni prop "$(sni_item)" ItemIsMenu)"
     # waybar draws its own menu on a left click; Activate all the same opens nothing.
     require "Activate the item, as a left click does" sni call "$(sni_item)" Activate
     check_holds "  no window appears" 500 eval '[[ -z $(editor_state) ]]'
@@ -208,7 +205,6 @@ phase_sway() { # as an unprivileged user: sway refuses root
     check "  drawn without an OpenGL or EGL driver" not grep -qE 'libEGL_|libGLX_|_dri\.so|libgbm|wayland-egl' "/proc/$ZAPRUN_PID/maps"
     copy_then_add first leave_editor # the name field has the focus
     copy_then_add second close_editor -M shift -k Tab -m shift # back from Add
-    check "waybar's menu follows the additions" sni_labels_are '"Preferences" "Quit ZapRun" null "run me" "first" "second"'
     require "a second launch, the editor not focused" leave_editor
     as_user_spawn zaprun-2 "$ZAPRUN_BIN" && wait_exit "$E2E_LAST_PID"
     check_eq "  exits with status 0" 0 "$EXIT_STATUS"

@@ -8,6 +8,9 @@ log() { echo "echo $1 >>\"\$HOME/ran.log\"${2:+; $2}"; } # NAME [MORE] : a scrip
 quits_cleanly() { require "Quit ZapRun" eval 'choose 2 && wait_exit "$ZAPRUN_PID"' && check_eq "  ends zaprun with status 0" 0 "$EXIT_STATUS"; }
 # In a session of its own, as a desktop starts it: a script signalling its group must not reach us.
 start_zaprun_alone() { local real=$ZAPRUN_BIN ZAPRUN_BIN; ZAPRUN_BIN=$(command -v setsid); start_zaprun "$real"; }
+# start_in_tray [START [DESC]] : zaprun started (by start_zaprun unless START), its icon in the tray
+start_in_tray() { "${1:-start_zaprun}"; require_within "${2:-the icon embeds}" "$E2E_DEADLINE" tray_icon_count_is 1; }
+open_editor() { require "${1:-Preferences brings the editor}" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1' && ED=$(shown_windows); }
 lowest_free_fd() { local n=0; while [[ -e /proc/$1/fd/$n ]]; do n=$((n + 1)); done; echo "$n"; }
 start_zaprun_with_files() { local real=$ZAPRUN_BIN ZAPRUN_BIN; ZAPRUN_BIN=$(command -v prlimit); start_zaprun --nofile="$1:$1" "$real"; }
 REOPEN='import contextlib, socket, sys; s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
@@ -19,8 +22,7 @@ phase_agent() {
     check "  about the display, and no store written" eval 'grep -qi display "$E2E_LOGS/nodisplay.err" && ! test -e "$(store_file)"'
     start_desktop
     write_store alpha "$(log alpha)" "beta two" "$(log beta)"
-    start_zaprun
-    require_within "one icon embeds in the tray" "$E2E_DEADLINE" tray_icon_count_is 1
+    start_in_tray start_zaprun "one icon embeds in the tray"
     require "item 4 runs the second script" eval 'choose 4 && wait_for "$E2E_DEADLINE" ran_log_is beta'
     DISPLAY=$DISPLAY.0 start_zaprun && wait_exit "$E2E_LAST_PID"
     check_eq "a second zaprun on the same display exits 0, saying nothing" "0 " "$EXIT_STATUS $(zaprun_stderr "$ZAPRUN_LAST_LOG")"
@@ -78,23 +80,21 @@ f.seek(0); f.truncate(); json.dump(d, f, ensure_ascii=False, indent=4)' "$(store
 # each time it is brought back or reached from another application.
 phase_editor() {
     start_desktop
-    local first=$E2E_ROOT/first.sh reader='xclip -selection clipboard -o >"$HOME/clip"' ed pop holder before other
+    local first=$E2E_ROOT/first.sh reader='xclip -selection clipboard -o >"$HOME/clip"' pop holder before other
     write_store reader "$reader"
-    start_zaprun
-    require_within "the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+    start_in_tray
     # Blanks at line ends, a tab, quotes, UTF-8, no line break at the end.
     printf '%s\n' '# first   ' 'm="$HOME/marker"	' "printf '%s' \"Grüße, it's ✓\" >\"\$m\"  " | head -c -1 >"$first"
     require "a script is on the clipboard" clipboard_put "$first"
-    require "Preferences brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1'
-    ed=$(shown_windows)
+    open_editor
     check_within "  in front, active, with the keyboard focus, and stays so" "$E2E_DEADLINE" \
-        holds_for 500 in_front_with_focus "$ed"
+        holds_for 500 in_front_with_focus "$ED"
     add_as "Say Hello"
     check_within "Add stores the name and the copied text, byte for byte" "$E2E_DEADLINE" store_last_is "Say Hello" "$first"
     holder=$XCLIP_PID before=$(app_windows)
     keys Tab Tab ctrl+End Tab space
     require "the last row's Preview opens a popup" wait_new_window "$before" "$ZAPRUN_PID" popup
-    pop=$NEW_WINDOW && check "  hanging from the button row, on the screen" popup_placed "$ed" "$pop"
+    pop=$NEW_WINDOW && check "  hanging from the button row, on the screen" popup_placed "$ED" "$pop"
     keys shift+Tab space # back from the text, where Tab is text
     check_within "its copy button puts exactly the script's bytes on the clipboard" "$E2E_DEADLINE" clipboard_has_file "$first"
     check_within "  and the clipboard's previous owner let go" "$E2E_DEADLINE" gone "$holder"
@@ -102,7 +102,7 @@ phase_editor() {
     check_within "Escape closes the popup" "$E2E_DEADLINE" window_gone "$pop"
     require "a script reading the clipboard zaprun owns" choose 3
     check_within "  reads it: no deadlock" "$E2E_DEADLINE" eval '[[ $(cat "$HOME/clip" 2>/dev/null) == "$(cat "$first")" ]]'
-    activate "$ed" && keys shift+Tab shift+Tab space
+    activate "$ED" && keys shift+Tab shift+Tab space
     check_within "Delete removes the selected row: the other stays paired, untouched" "$E2E_DEADLINE" \
         eval 'store_names_are reader && [[ $(store_py "chr(10).join(b)") == "$reader" ]]'
     spawn xmessage xmessage -name otherapp -geometry 300x100+20+400 "another application"
@@ -115,15 +115,15 @@ phase_editor() {
     check "  zaprun sees the focus go" eval 'clipboard_has_file "$first" && holds_for 500 eval "[[ \$(xdotool getactivewindow) == $other ]]" && clipboard_has_file "$first"'
     printf 'echo "$((6 * 7))"\n\n# ends with a blank line\n\n' >"$E2E_ROOT/second.sh"
     require "a second script is on the clipboard" clipboard_put "$E2E_ROOT/second.sh"
-    require "switch back to the editor" activate "$ed"
-    check_holds "  which holds the focus" 500 in_front_with_focus "$ed"
+    require "switch back to the editor" activate "$ED"
+    check_holds "  which holds the focus" 500 in_front_with_focus "$ED"
     keys shift+Tab shift+Tab # from Delete
     add_as second
     check_within "its stored body is the text copied in the other application" "$E2E_DEADLINE" store_last_is second "$E2E_ROOT/second.sh"
     keys Tab Tab ctrl+End # the row "second" selected
     require_within "another program inserts a script at the top, rewriting the file in place" "$E2E_DEADLINE" \
         eval '[[ $(store_py "d.get(\"sel script index\")") == 1 ]] && insert_at_top intruder "$(log intruder)"'
-    require "Preferences, which writes the store, brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" in_front_with_focus "$ed"'
+    require "Preferences, which writes the store, brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" in_front_with_focus "$ED"'
     before=$(app_windows) && keys Tab space
     require "the selected row's Preview opens a popup" wait_new_window "$before" "$ZAPRUN_PID" popup
     keys shift+Tab space
@@ -131,8 +131,6 @@ phase_editor() {
     keys Escape && wait_for "$E2E_DEADLINE" window_gone "$NEW_WINDOW" && keys shift+Tab shift+Tab space
     check_within "  and Delete removes that script, the others paired" "$E2E_DEADLINE" \
         eval 'store_names_are $'"'intruder\nreader'"' && [[ $(store_py "b[0] + b[1]") == "$(log intruder)$reader" ]]'
-    activate "$ed" && keys alt+F4
-    check_holds "Alt+F4 hides the editor, zaprun running on with its icon" 500 eval 'shown_count_is 0 && tray_icon_count_is 1'
     quits_cleanly
     check_eq "nothing on zaprun's stderr" "" "$(zaprun_stderr)"
 }
@@ -149,16 +147,14 @@ phase_scripts() { # scripts cannot hurt ZapRun, and nothing runs or opens that t
     write_store "group killer" "trap '' TERM; trap 'kill 0' EXIT; $(log group)" \
         waits "$(log waits 'while [ ! -e "$HOME/go" ]; do sleep 0.05; done')" \
         long "seq 1 60 >&2; head -c 3000 /dev/zero | tr '\0' x >&2; exit 1"
-    start_zaprun_alone
-    require_within "the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+    start_in_tray start_zaprun_alone
     require "a script that signals its group runs" eval 'choose 3 && wait_for "$E2E_DEADLINE" ran_log_is group'
     check_holds "  zaprun survives it, its icon in the tray" 1000 eval 'alive "$ZAPRUN_PID" && tray_icon_count_is 1'
     echo 'echo typed' >"$E2E_ROOT/typed.sh" && require "a script is on the clipboard" clipboard_put "$E2E_ROOT/typed.sh"
-    require "Preferences brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1'
-    local ed=$(shown_windows)
+    open_editor
     require "a script that waits runs" eval 'choose 4 && wait_for "$E2E_DEADLINE" ran_log_is $'"'group\nwaits'"
     local before=$(app_windows)
-    activate "$ed" && add_as typed # the editor's name field, then Add
+    activate "$ED" && add_as typed # the editor's name field, then Add
     click_tray_icon && keys Down Down Return
     : >"$HOME/go"
     check_holds "the keys to the editor, the click and keys on the tray made during the run are dropped" 1500 \
@@ -170,7 +166,7 @@ phase_scripts() { # scripts cannot hurt ZapRun, and nothing runs or opens that t
     read -r _ _ width _ < <(window_geometry "$NEW_WINDOW")
     check "  the running one, wider than the idle zR's" test "$width" -gt 80
     : >"$HOME/go"
-    activate "$ed" && keys alt+F4
+    activate "$ED" && keys alt+F4
     require_within "Alt+F4 hides the editor" "$E2E_DEADLINE" shown_count_is 0
     require "a script with a long error brings the Error! dialog" choose 5 dialog
     check_eq "  titled after the script" 'ZapRun: “long” failed' "$(window_title "$DIALOG_WIN")"
@@ -191,8 +187,7 @@ phase_signals() {
     for sig in TERM HUP INT; do
         fresh_home && export TMPDIR=$HOME/tmp && mkdir -p "$TMPDIR"
         write_store stays 'sleep 600 & echo $! >"$HOME/bg.pid"; echo $$ >"$HOME/own.pid"; exec sleep 600'
-        start_zaprun_alone
-        require_within "$sig: the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+        start_in_tray start_zaprun_alone "$sig: the icon embeds"
         require "  the script runs" eval 'choose 3 && wait_for "$E2E_DEADLINE" test -s "$HOME/own.pid"'
         own=$(cat "$HOME/own.pid") bg=$(cat "$HOME/bg.pid")
         check "  its script file and zaprun's socket are there" eval '[[ -n $(ls -A "$TMPDIR") && -n $(find "$XDG_RUNTIME_DIR" -type s) ]]'
@@ -206,14 +201,12 @@ phase_signals() {
     fresh_home && start_zaprun_with_files 12 && wait_exit "$ZAPRUN_PID"
     check_eq "12 open files at most: status 1, one line on stderr that says so" \
         "1 zaprun: only 12 files may be open at once (ulimit -n); ZapRun needs 32" "$EXIT_STATUS $(zaprun_stderr)"
-    start_zaprun
-    require_within "a zaprun whose files run out" "$E2E_DEADLINE" tray_icon_count_is 1
+    start_in_tray start_zaprun "a zaprun whose files run out"
     prlimit --pid "$ZAPRUN_PID" --nofile="$(lowest_free_fd "$ZAPRUN_PID")" && choose 1
     kill -TERM "$ZAPRUN_PID" && wait_exit "$ZAPRUN_PID"
     check "  ends on SIGTERM" not test "$EXIT_STATUS" = running
     folder=$XDG_CONFIG_HOME/zaprun && rm -rf "$folder" && echo "not a folder" >"$folder"
-    start_zaprun
-    require_within "a store folder that cannot be made: zaprun starts" "$E2E_DEADLINE" tray_icon_count_is 1
+    start_in_tray start_zaprun "a store folder that cannot be made: zaprun starts"
     require "  Preferences, which writes the store, brings a dialog" choose 1 dialog
     check "  zaprun's stderr names the file" grep -qF "could not save to $folder/defaults.json" "$E2E_LOGS/$ZAPRUN_LOG.err"
     require "  Ok closes it" alert_ok "$DIALOG_WIN"
@@ -242,13 +235,10 @@ help_window() {
 phase_keyboard() {
     start_desktop
     write_store one 'echo 1' two 'echo 2'
-    start_zaprun
-    require_within "the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
-    require "Preferences brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1'
-    ED=$(shown_windows) && activate "$ED" && keys ctrl+w
+    start_in_tray
+    open_editor && activate "$ED" && keys ctrl+w
     check_within "Ctrl+W hides the editor" "$E2E_DEADLINE" shown_count_is 0
-    require "Preferences brings it back" eval 'choose 1 && wait_for "$E2E_DEADLINE" shown_count_is 1'
-    ED=$(shown_windows) # a closed window is made anew
+    open_editor "Preferences brings it back" # a closed window is made anew
     HELP_TITLE= && check "Alt+H, Return: the guide, titled once, closes on Escape" help_window
     check_eq "  its title" "ZapRun Guide" "$HELP_TITLE"
     check "Alt+H, Down, Return: the settings panel, closes on Escape" help_window Down
@@ -260,8 +250,7 @@ phase_keyboard() {
         eval '[[ $(timeout 5 xclip -selection clipboard -o) == "echo 2" ]]'
     keys Escape && activate "$ED" && keys ctrl+q
     check "Ctrl+Q in the editor quits" eval 'wait_exit "$ZAPRUN_PID" && [[ $EXIT_STATUS == 0 ]]'
-    start_zaprun
-    require_within "started again, the icon embeds" "$E2E_DEADLINE" tray_icon_count_is 1
+    start_in_tray start_zaprun "started again, the icon embeds"
     require "the tray's menu opens" open_tray_menu && keys ctrl+q
     check "  Ctrl+Q there quits" eval 'wait_exit "$ZAPRUN_PID" && [[ $EXIT_STATUS == 0 ]]'
 }

@@ -150,10 +150,8 @@ private slots:
         QFETCH(QString, runtime);
         QFETCH(bool, fallsBack);
         QFETCH(bool, outOfDescriptors);
-        if (runtime.isEmpty())
-            qunsetenv("XDG_RUNTIME_DIR");
-        else
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        runtime.isEmpty() ? qunsetenv("XDG_RUNTIME_DIR")
+                          : qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
         qputenv("DISPLAY", ":7");
         auto first = std::make_unique<SingleInstance>();
         QSignalSpy reopens(first.get(), &SingleInstance::reopenRequested);
