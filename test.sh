@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds ZapRun and runs every test: unit and widget tests, end-to-end tests on Xvfb and the
 # packaging checks, then the whole suite again under AddressSanitizer and UBSan. First the lint:
 # every shell script through shellcheck, every C++ file through clang-format.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adding, deleting and selecting end to end: a real editor and tray menu on one store, as in
 // the application. Each measured action is what runs before control returns to the event
 // loop: its durable write, the observers (the menu's update) and the editor's table rows. What

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disk's floor under every setter of the store: what one durable write of almost nothing
 // costs, before any serialization.
 #include "bench/benchsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main() of every benchmark: a QApplication (on the offscreen platform unless another is
 // asked for) around Google Benchmark's runner.
 #include <QApplication>

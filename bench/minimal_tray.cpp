@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The baseline for start-up and memory: the least a Qt 6 tray application can be, an icon
 // with a one-item menu.
 #include <QApplication>

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck disable=SC2317 # functions run through spawn and wait_for
 # Start-up benchmark: time from exec until the tray icon is embedded in a real tray host, and
 # resident memory after one second idle, for ZapRun with a library of 100 scripts against the

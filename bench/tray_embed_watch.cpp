@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Waits, without polling, until a window whose WM_CLASS instance is NAME is viewable inside the
 // tray host's panel, and prints the wall-clock time of the X event that made it so, in
 // microseconds since the epoch (the clock of bash's EPOCHREALTIME).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the "zR" square of the tray, drawn by the program's own code, as the PNG sizes of the
 // hicolor icon theme: DIR/NxN/apps/APPID.png for each size given.
 #include "tray/trayicon.h"

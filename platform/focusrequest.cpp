@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/focusrequest.h"
 
 #include "xdg-activation-v1-client-protocol.h"

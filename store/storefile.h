@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The life of the store's file, defaults.json: reading it, writing it whole and durably,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the named Debian packages that are missing; quick when all are there.
 set -euo pipefail
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the store's reading of its file with libFuzzer for the given number of seconds
 # (default 600). New inputs go to a scratch corpus; a crash leaves its input in build-fuzz/.
 set -euo pipefail

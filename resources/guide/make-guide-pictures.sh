@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck disable=SC2016,SC2317,SC2119 # conditions expand later, by name; helpers take optional arguments
 # Makes the picture guide's three pictures (1.png, 2.png, 3.png beside this script) from the real
 # zaprun on a private Xvfb with openbox and a tray host, one step of using ZapRun each:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash disable=SC2034,SC2015,SC2317,SC2155,SC2016 # globals for the tests; A && B || C meant; helpers called by name
 # End-to-end harness: the real zaprun on a private display, output TAP. Functions that start a
 # process run in the test's own shell, never in $(...), so that it can end them.

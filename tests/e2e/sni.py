@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Looks at and drives StatusNotifierItems on the session bus, as a tray host would.
 sni.py host | items | prop ITEM NAME | labels ITEM | click ITEM LABEL | call ITEM METHOD |
        id ITEM LABEL | menu ITEM METHOD ARGS | watcher

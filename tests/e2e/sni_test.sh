@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck disable=SC2016,SC2317,SC2034,SC2119 # conditions expand later, by name; helpers take optional arguments
 # ZapRun under StatusNotifierItem hosts, each on a session bus of its own, driven through the
 # exported item and its DBusMenu as the host drives them (sni.py). Arguments name the phases.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck disable=SC2016,SC2317,SC2119,SC2155 # single-quoted scripts and conditions expand later, by name
 # The real zaprun on Xvfb with openbox and an XEmbed tray (trayer), driven from the keyboard and
 # the tray menu. Arguments name the phases to run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "editor/previewpopover.h"
 #include "editor/viewcontroller.h"
 #include "platform/appstate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as the store's file, then every key the program reads.
 #include "store/defaults.h"
 #include "store/keys.h"

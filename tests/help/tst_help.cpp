@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "help/imageguide.h"
 #include "help/settings.h"
 #include "testsupport.h"

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck disable=SC2016,SC2317,SC2119 # conditions expand later, by name; helpers take optional arguments
 # The installed tree and the Debian package of a finished build.
 # Usage: package_test.sh BUILD_DIR APP_ID VERSION PHASE...

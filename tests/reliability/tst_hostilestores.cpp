@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store: its values and their bytes, other programs on its file, damaged and foreign stores,
 // failed writes, kills during the editor's writes, and its comparison of names.
 #include "editor/viewcontroller.h"
