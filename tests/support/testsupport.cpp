@@ -44,11 +44,6 @@ QMimeData *mimeText(const QString &text)
     return data;
 }
 
-void putTextOnClipboard(const QString &text)
-{
-    putOnClipboard(mimeText(text));
-}
-
 // Where temporary folders went when the test started: a home's TMPDIR may be gone with it.
 static QString firstTempPath()
 {
@@ -72,12 +67,6 @@ TestStore::TestStore(const QByteArray &json)
         file.write(json);
     file.close();
     defaults = std::make_unique<Defaults>(file.fileName());
-}
-
-void TestStore::library(const char *names, const char *bodies)
-{
-    defaults->setStringArray(all_scripts_name, list(names));
-    defaults->setStringArray(all_scripts, list(bodies));
 }
 
 void RecordingAlert::run(const QString &windowTitle, const QString &messageText,
@@ -105,7 +94,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
             file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
 }
 
-bool rewriteInPlace(const QString &path, const QByteArray &bytes, bool keepTimes)
+bool rewriteInPlace(const QString &path, const QByteArray &bytes)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
     struct stat before {};
@@ -113,8 +102,8 @@ bool rewriteInPlace(const QString &path, const QByteArray &bytes, bool keepTimes
                            ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() &&
                            ::ftruncate(fd, bytes.size()) == 0;
     const timespec times[2] = {before.st_atim, before.st_mtim};
-    const bool kept = !keepTimes || ::futimens(fd, times) == 0;
-    return fd >= 0 && ::close(fd) == 0 && rewritten && kept;
+    const bool kept = rewritten && ::futimens(fd, times) == 0;
+    return ::close(fd) == 0 && kept;
 }
 
 bool isWatched(quint64 inode)

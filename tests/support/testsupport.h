@@ -26,7 +26,10 @@ inline QStringList list(const char *entries)
 }
 void putOnClipboard(QMimeData *data);
 QMimeData *mimeText(const QString &text);
-void putTextOnClipboard(const QString &text);
+inline void putTextOnClipboard(const QString &text)
+{
+    putOnClipboard(mimeText(text));
+}
 
 // A home of its own: HOME, XDG_CONFIG_HOME and TMPDIR point into a fresh temporary folder.
 struct TestHome {
@@ -38,7 +41,11 @@ struct TestHome {
 // A store of its own, optionally starting from a hand-written file.
 struct TestStore {
     explicit TestStore(const QByteArray &json = {});
-    void library(const char *names, const char *bodies);
+    void library(const char *names, const char *bodies)
+    {
+        defaults->setStringArray(all_scripts_name, list(names));
+        defaults->setStringArray(all_scripts, list(bodies));
+    }
     QStringList names() const { return defaults->stringArrayForKey(all_scripts_name).value(); }
     QStringList bodies() const { return defaults->stringArrayForKey(all_scripts).value(); }
     QTemporaryDir dir;
@@ -62,9 +69,9 @@ int modeOf(const QString &path);
 // rewritten in place and keeps its mode, as editors and sync tools do.
 bool writeFile(const QString &path, const QByteArray &bytes);
 // Rewrites the file in place, as editors and sync tools do: the same file and mode, nothing but
-// its bytes changed (no change of mode reaches a watch of its folder); keepTimes puts its times
-// back with utimensat, as sync tools do, so that its size and times stay as they were too.
-bool rewriteInPlace(const QString &path, const QByteArray &bytes, bool keepTimes);
+// its bytes changed (no change of mode reaches a watch of its folder), its times put back as sync
+// tools do, so that its size and times stay as they were too.
+bool rewriteInPlace(const QString &path, const QByteArray &bytes);
 // Whether one of this process's inotify watches is on the file or folder with this inode (as
 // /proc/self/fdinfo lists them): a test waits with it until a removal has been taken in.
 bool isWatched(quint64 inode);
