@@ -121,10 +121,10 @@ void AppDelegate::selectScript(qsizetype entry, const QString &chosen)
     const qsizetype i = chosenEntry(names, entry, chosen);
     if (i < 0)
         return;
-    const QStringList bodies = returnAllScripts();
+    const StringArray bodies = returnAllScripts();
     runningName_ = names[i];
     if (i < bodies.size())
-        script(bodies[i]);
+        script(bodies.at(i));
     else
         alert_.run(failedTitle(names[i]), QStringLiteral("Error!"),
                    QStringLiteral("No script text is stored for “%1”.").arg(names[i]));
@@ -135,9 +135,9 @@ QStringList AppDelegate::returnAllNames() const
     return library::returnAllNames(defaults_);
 }
 
-QStringList AppDelegate::returnAllScripts() const
+StringArray AppDelegate::returnAllScripts() const
 {
-    return library::returnAllScripts(defaults_);
+    return library::storedScripts(defaults_);
 }
 
 void AppDelegate::constructMenu()

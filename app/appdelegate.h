@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 
+#include "store/stringarray.h"
 #include "tray/tray.h"
 
 #include <memory>
@@ -29,7 +30,7 @@ public:
     void script(const QString &command);
     void selectScript(qsizetype entry, const QString &chosen);
     QStringList returnAllNames() const;
-    QStringList returnAllScripts() const;
+    StringArray returnAllScripts() const;
     void constructMenu();
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     void defaultsFailedToSave(const QString &file, const QString &reason);

@@ -94,11 +94,11 @@ void PreviewPopover::viewDidLoad()
 {
     if (!txtView)
         return;
-    const QStringList bodies = returnAllScripts();
+    const StringArray bodies = returnAllScripts();
     const qint64 index = defaults_.integerForKey(sel_script);
     // The stored index outlives deletions and may be edited by hand: outside the bodies, show
     // nothing.
-    shownBody_ = index >= 0 && index < bodies.size() ? bodies[qsizetype(index)] : QString();
+    shownBody_ = index >= 0 && index < bodies.size() ? bodies.at(qsizetype(index)) : QString();
     if (hasLongLine(shownBody_))
         showInPieces(*txtView, shownBody_);
     else
@@ -112,9 +112,9 @@ void PreviewPopover::saveToClipboard()
     QGuiApplication::clipboard()->setText(shownBody_, QClipboard::Clipboard);
 }
 
-QStringList PreviewPopover::returnAllScripts() const
+StringArray PreviewPopover::returnAllScripts() const
 {
-    return library::returnAllScripts(defaults_);
+    return library::storedScripts(defaults_);
 }
 
 bool PreviewPopover::userAlreadyExist(const QString &kUsernameKey) const

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "store/stringarray.h"
+
 #include <QFrame>
 #include <QPointer>
 #include <QStringList>
@@ -26,7 +28,7 @@ public:
     QPointer<QPlainTextEdit> txtView;
 
     void saveToClipboard();
-    QStringList returnAllScripts() const;
+    StringArray returnAllScripts() const;
     bool userAlreadyExist(const QString &kUsernameKey) const;
 
 private:

@@ -166,7 +166,7 @@ void ViewController::del()
     if (tableView_ && tableView_->selectionModel())
         tableView_->selectionModel()->clear();
     if (library::userAlreadyExist(defaults_, all_scripts_name)) {
-        QStringList bodies = returnAllScripts();
+        StringArray bodies = returnAllScripts();
         QStringList names = returnAllNames();
         const qsizetype i = indexToDelete(names, name, selected);
         if (i >= 0) {
@@ -255,9 +255,9 @@ QStringList ViewController::returnAllNames() const
     return library::returnAllNames(defaults_);
 }
 
-QStringList ViewController::returnAllScripts() const
+StringArray ViewController::returnAllScripts() const
 {
-    return library::returnAllScripts(defaults_);
+    return library::storedScripts(defaults_);
 }
 
 void ViewController::setName()
@@ -268,7 +268,7 @@ void ViewController::setName()
     if (name.isEmpty())
         return;
     QStringList names;
-    QStringList bodies;
+    StringArray bodies;
     if (library::userAlreadyExist(defaults_, all_scripts_name)) {
         names = returnAllNames();
         bodies = returnAllScripts();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "editor/scripttablemodel.h"
+#include "store/stringarray.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -47,7 +48,7 @@ public:
 
     void del();
     QStringList returnAllNames() const;
-    QStringList returnAllScripts() const;
+    StringArray returnAllScripts() const;
     void setName();
     void add();
     void defaultsChanged();

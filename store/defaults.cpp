@@ -18,16 +18,6 @@ namespace {
 // A write that another program keeps overtaking gives up after this many tries.
 constexpr int kWriteAttempts = 3;
 
-// The library's arrays are only usable when they hold strings alone.
-bool isStringArray(const QJsonValue &value)
-{
-    if (!value.isArray())
-        return false;
-    const QJsonArray array = value.toArray();
-    return std::all_of(array.begin(), array.end(),
-                       [](const QJsonValue &v) { return v.isString(); });
-}
-
 QString asText(const QJsonValue &value)
 {
     switch (value.type()) {
@@ -53,132 +43,6 @@ QByteArray memberText(const QString &key, const QJsonValue &value)
     const QByteArray alone =
         QJsonDocument(QJsonObject{{key, value}}).toJson(QJsonDocument::Indented);
     return alone.mid(2, alone.size() - 5).replace("\xEF\xBB\xBF", "\\ufeff");
-}
-
-// How many members the JSON text gives its top-level object, repeated keys counted each time:
-// the colons outside strings one level deep. The bytes of a string are skipped at memchr's pace.
-qsizetype membersWritten(const QByteArray &text)
-{
-    qsizetype members = 0;
-    int depth = 0;
-    const char *end = text.constEnd();
-    for (const char *p = text.constBegin(); p < end; ++p) {
-        switch (*p) {
-        case '"':
-            for (++p; (p = static_cast<const char *>(std::memchr(p, '"', size_t(end - p)))); ++p) {
-                const char *slash = p;
-                while (slash[-1] == '\\')
-                    --slash;
-                if ((p - slash) % 2 == 0)
-                    break;
-            }
-            if (!p)
-                return members;
-            break;
-        case '{':
-        case '[':
-            ++depth;
-            break;
-        case '}':
-        case ']':
-            --depth;
-            break;
-        case ':':
-            members += depth == 1;
-            break;
-        default:
-            break;
-        }
-    }
-    return members;
-}
-
-// Qt's reader drops U+FEFF at the start of a string as a byte-order mark; escaped, it stays.
-constexpr char16_t kByteOrderMark = 0xFEFF;
-
-// How many bytes a character takes in JSON text as Qt writes it, U+FEFF escaped; 0 for a
-// surrogate.
-qsizetype escapedSize(char16_t c)
-{
-    if (c == kByteOrderMark)
-        return 6;
-    if (c >= 0x20 && c < 0x80)
-        return c == u'"' || c == u'\\' ? 2 : 1;
-    if (c < 0x20)
-        return c >= 0x08 && c <= 0x0d && c != 0x0b ? 2 : 6; // \b \t \n \f \r, or \u00XX
-    if (QChar::isSurrogate(c))
-        return 0;
-    return c < 0x800 ? 2 : 3;
-}
-
-char *appendEscaped(char16_t c, char *out)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    static constexpr char kShort[] = "btnvfr"; // for \b to \r, \v excepted
-    if (c >= 0x20 && c < 0x80) {
-        if (c == u'"' || c == u'\\')
-            *out++ = '\\';
-        *out++ = char(c);
-    } else if (c < 0x20 || c == kByteOrderMark) {
-        *out++ = '\\';
-        if (c >= 0x08 && c <= 0x0d && c != 0x0b) {
-            *out++ = kShort[c - 0x08];
-        } else {
-            *out++ = 'u';
-            for (int shift = 12; shift >= 0; shift -= 4)
-                *out++ = kHex[c >> shift & 0xf];
-        }
-    } else if (c < 0x800) {
-        *out++ = char(0xc0 | c >> 6);
-        *out++ = char(0x80 | (c & 0x3f));
-    } else {
-        *out++ = char(0xe0 | c >> 12);
-        *out++ = char(0x80 | (c >> 6 & 0x3f));
-        *out++ = char(0x80 | (c & 0x3f));
-    }
-    return out;
-}
-
-// One element of an array as Qt writes it indented inside the object, escaped straight onto
-// the end of the text: a body runs to tens of megabytes. Qt writes a text with surrogates, which
-// it escapes when they do not pair.
-void appendElementText(QByteArray &text, const QString &element)
-{
-    qsizetype size = 8 + 2;
-    for (const QChar c : element) {
-        const qsizetype n = escapedSize(c.unicode());
-        if (n == 0) {
-            const QByteArray alone =
-                QJsonDocument(QJsonArray{element}).toJson(QJsonDocument::Compact);
-            text += QByteArray(8, ' ') + alone.mid(1, alone.size() - 2);
-            return;
-        }
-        size += n;
-    }
-    const qsizetype from = text.size();
-    text.resize(from + size);
-    char *out = std::fill_n(text.data() + from, 8, ' ');
-    *out++ = '"';
-    for (const QChar c : element)
-        out = appendEscaped(c.unicode(), out);
-    *out = '"';
-}
-
-bool sameData(const QString &a, const QString &b)
-{
-    return a.constData() == b.constData() && a.size() == b.size();
-}
-
-// Whether `after` is `before` without its element at `at`.
-bool isOneRemoved(const QStringList &before, const QStringList &after, qsizetype at)
-{
-    if (after.size() != before.size() - 1)
-        return false;
-    for (qsizetype i = at; i < after.size(); ++i) {
-        if (!sameData(before[i + 1], after[i]))
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -213,7 +77,7 @@ std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const
 {
     const auto found = arrays_.constFind(key);
     if (found != arrays_.constEnd())
-        return found->list;
+        return found->toList();
     const QJsonValue value = values_.value(key);
     if (!value.isArray())
         return std::nullopt;
@@ -223,6 +87,15 @@ std::optional<QStringList> Defaults::stringArrayForKey(const QString &key) const
     for (const QJsonValue &element : array)
         strings.append(asText(element));
     return strings;
+}
+
+std::optional<StringArray> Defaults::stringsForKey(const QString &key) const
+{
+    const auto found = arrays_.constFind(key);
+    if (found != arrays_.constEnd())
+        return *found;
+    const std::optional<QStringList> strings = stringArrayForKey(key);
+    return strings ? std::optional<StringArray>(*strings) : std::nullopt;
 }
 
 bool Defaults::boolForKey(const QString &key) const
@@ -254,12 +127,12 @@ qint64 Defaults::integerForKey(const QString &key) const
     return value.toString().trimmed().toLongLong();
 }
 
-void Defaults::setStringArray(const QString &key, const QStringList &value)
+void Defaults::setStringArray(const QString &key, const StringArray &value)
 {
     setStringArrays({{key, value}});
 }
 
-void Defaults::setStringArrays(const QList<std::pair<QString, QStringList>> &values)
+void Defaults::setStringArrays(const QList<std::pair<QString, StringArray>> &values)
 {
     QStringList keys;
     for (const auto &[key, value] : values)
@@ -308,67 +181,12 @@ void Defaults::insert(const QString &key, const QJsonValue &value)
     fragments_.remove(key);
 }
 
-void Defaults::insert(const QString &key, const QStringList &value)
+// The elements that stay keep their text.
+void Defaults::insert(const QString &key, StringArray value)
 {
     values_.remove(key);
-    Strings before = arrays_.take(key);
-    arrays_.insert(key,
-                   before.written() ? edited(std::move(before), value) : Strings{value, {}, {}});
-}
-
-// Elements shared with the array stored before keep their text. An add appends to it, and a
-// delete cuts the element out of it, in place; any other change copies the shared text once.
-Defaults::Strings Defaults::edited(Strings before, const QStringList &value)
-{
-    const qsizetype old = before.list.size();
-    qsizetype kept = 0;
-    while (kept < value.size() && kept < old &&
-           sameData(std::as_const(before.list)[kept], value[kept]))
-        ++kept;
-    Strings after{value, {}, {}};
-    if (kept == old || kept == value.size()) {
-        after.text = std::move(before.text);
-        after.text.truncate(kept == 0 ? 0 : before.ends[kept - 1]);
-        after.ends = std::move(before.ends);
-        after.ends.resize(kept);
-        after.append({});
-    } else if (isOneRemoved(before.list, value, kept)) {
-        const qsizetype removed = before.start(kept + 1) - before.start(kept);
-        after.text = std::move(before.text);
-        after.text.remove(before.start(kept), removed);
-        after.ends = std::move(before.ends);
-        after.ends.removeAt(kept);
-        for (qsizetype i = kept; i < after.ends.size(); ++i)
-            after.ends[i] -= removed;
-    } else {
-        after.text.reserve(before.text.size());
-        after.append(before);
-    }
-    return after;
-}
-
-// Appends the elements not yet in the text. Each is the text of the same string in `before` at
-// the same place or one place away, if `before` has it, or else escaped anew.
-void Defaults::Strings::append(const Strings &before)
-{
-    const QStringList &strings = list; // read only: the caller's list stays shared
-    for (qsizetype i = ends.size(); i < strings.size(); ++i) {
-        if (i > 0)
-            text += ",\n";
-        qsizetype from = -1;
-        for (const qsizetype j : {i, i + 1, i - 1}) {
-            if (j >= 0 && j < before.list.size() && sameData(before.list[j], strings[i])) {
-                from = j;
-                break;
-            }
-        }
-        if (from < 0)
-            appendElementText(text, strings[i]);
-        else
-            text.append(before.text.constData() + before.start(from),
-                        before.ends[from] - before.start(from));
-        ends.append(text.size());
-    }
+    value.text(arrays_.take(key));
+    arrays_.insert(key, value);
 }
 
 // A file that a rewrite would change beyond the written keys (mistyped values, missing or
@@ -377,23 +195,11 @@ void Defaults::Strings::append(const Strings &before)
 // ZapRun first writes over it. A file exactly as ZapRun writes it was copied already.
 void Defaults::adopt(const StoreFile::Contents &contents)
 {
-    values_ = QJsonObject();
-    arrays_.clear();
+    values_ = contents.members.values;
+    arrays_ = contents.members.arrays;
     fragments_.clear();
-    for (auto it = contents.object.constBegin(); it != contents.object.constEnd(); ++it) {
-        if (isStringArray(it.value())) {
-            const QJsonArray array = it.value().toArray();
-            QStringList list;
-            list.reserve(array.size());
-            for (const QJsonValue &element : array)
-                list.append(element.toString());
-            arrays_.insert(it.key(), Strings{list, {}, {}});
-        } else {
-            values_.insert(it.key(), it.value());
-        }
-    }
     const bool asWritten = contents.bytes.isValidUtf8() && isUsableAsItStands() &&
-                           membersWritten(contents.bytes) == contents.object.size();
+                           contents.members.written == values_.size() + arrays_.size();
     file_.keepOriginalBeforeWriting(!asWritten && contents.bytes != serialized().join());
 }
 
@@ -401,14 +207,14 @@ void Defaults::adopt(const StoreFile::Contents &contents)
 // changes it too, this change was made without it: that version is kept aside.
 StoreFile::Outcome Defaults::followBeforeWriting(const QStringList &keys)
 {
-    const QMap<QString, Strings> arrays = arrays_;
+    const QMap<QString, StringArray> arrays = arrays_;
     const QJsonObject values = values_;
     const std::optional<StoreFile::Contents> outside = file_.reloadIfChanged();
     if (!outside)
         return {};
     adopt(*outside);
     const auto unchanged = [&](const QString &key) {
-        return arrays_.value(key).list == arrays.value(key).list &&
+        return arrays_.value(key) == arrays.value(key) &&
                arrays_.contains(key) == arrays.contains(key) &&
                values_.value(key) == values.value(key);
     };
@@ -450,8 +256,7 @@ bool Defaults::isUsableAsItStands() const
 
 qsizetype Defaults::lengthOf(const QString &key) const
 {
-    return arrays_.contains(key) ? arrays_.value(key).list.size()
-                                 : values_.value(key).toArray().size();
+    return arrays_.contains(key) ? arrays_.value(key).size() : values_.value(key).toArray().size();
 }
 
 // The same bytes as Qt writes the whole object indented, as pieces to be written in turn: the
@@ -474,17 +279,12 @@ QByteArrayList Defaults::serialized()
             continue;
         }
         const QByteArray empty = memberText(key, QJsonArray());
-        if (found->list.isEmpty()) {
+        if (found->isEmpty()) {
             pieces.append(empty);
             continue;
         }
-        if (!found->written()) {
-            found->text.clear();
-            found->ends.clear();
-            found->append({});
-        }
         pieces.append(empty.chopped(5)); // up to "[\n"
-        pieces.append(found->text);
+        pieces.append(found->text());
         pieces.append(QByteArrayLiteral("\n    ]"));
     }
     pieces.append(keys.isEmpty() ? QByteArrayLiteral("}\n") : QByteArrayLiteral("\n}\n"));

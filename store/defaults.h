@@ -2,6 +2,7 @@
 #pragma once
 
 #include "store/storefile.h"
+#include "store/stringarray.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -36,14 +37,16 @@ public:
     bool contains(const QString &key) const;
     // The strings stored under the key; nullopt when the key is missing or holds no array.
     std::optional<QStringList> stringArrayForKey(const QString &key) const;
+    // The same, each string decoded only when read.
+    std::optional<StringArray> stringsForKey(const QString &key) const;
     bool boolForKey(const QString &key) const;
     qint64 integerForKey(const QString &key) const;
 
-    void setStringArray(const QString &key, const QStringList &value);
+    void setStringArray(const QString &key, const StringArray &value);
     // Several arrays in one write, then the change signal once per array, as if each had been
     // set alone; but neither the observers nor a reader of the file ever see some of them changed
     // without the others.
-    void setStringArrays(const QList<std::pair<QString, QStringList>> &values);
+    void setStringArrays(const QList<std::pair<QString, StringArray>> &values);
     void setBool(const QString &key, bool value);
     void setInteger(const QString &key, qint64 value);
 
@@ -59,23 +62,9 @@ signals:
     void saveFailed(const QString &file, const QString &reason);
 
 private:
-    // An array of strings with its elements' JSON text, kept between writes: a write of ten
-    // thousand bodies writes the kept text as it stands, and a change of the array rewrites only
-    // what it changed.
-    struct Strings {
-        QStringList list;
-        QByteArray text;       // the elements' texts, joined by ",\n"
-        QList<qsizetype> ends; // where each element's text ends; fewer until first written
-
-        bool written() const { return ends.size() == list.size(); }
-        qsizetype start(qsizetype i) const { return i == 0 ? 0 : ends[i - 1] + 2; }
-        void append(const Strings &before);
-    };
-
     void store(const QStringList &keys, const std::function<void()> &apply);
     void insert(const QString &key, const QJsonValue &value);
-    void insert(const QString &key, const QStringList &value);
-    static Strings edited(Strings before, const QStringList &value);
+    void insert(const QString &key, StringArray value);
     void adopt(const StoreFile::Contents &contents);
     StoreFile::Outcome followBeforeWriting(const QStringList &keys);
     void followOutsideChange();
@@ -85,7 +74,7 @@ private:
 
     StoreFile file_;
     QJsonObject values_;                   // every value but the arrays of strings
-    QMap<QString, Strings> arrays_;        // the arrays of strings
+    QMap<QString, StringArray> arrays_;    // the arrays of strings, kept as their JSON text
     QHash<QString, QByteArray> fragments_; // the JSON text of each of values_
     bool failing_ = false;
 };

@@ -163,6 +163,11 @@ QStringList returnAllScripts(const Defaults &defaults)
     return defaults.stringArrayForKey(all_scripts).value_or(QStringList{});
 }
 
+StringArray storedScripts(const Defaults &defaults)
+{
+    return defaults.stringsForKey(all_scripts).value_or(StringArray{});
+}
+
 bool userAlreadyExist(const Defaults &defaults, const QString &kUsernameKey)
 {
     return defaults.contains(kUsernameKey);

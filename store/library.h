@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "store/stringarray.h"
+
 #include <QStringList>
 
 class Defaults;
@@ -12,6 +14,8 @@ namespace library {
 QStringList returnAllNames(const Defaults &defaults);
 // The bodies of the scripts in library order; empty when the key is missing or unusable.
 QStringList returnAllScripts(const Defaults &defaults);
+// The same, each body decoded only when read: what runs, shows and changes one script.
+StringArray storedScripts(const Defaults &defaults);
 // True when anything at all is stored under the key.
 bool userAlreadyExist(const Defaults &defaults, const QString &kUsernameKey);
 

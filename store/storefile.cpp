@@ -80,9 +80,19 @@ StoreFile::Reading StoreFile::parsed(storefiles::Version version)
 {
     Reading reading{std::move(version), {}, {}};
     const QByteArray &bytes = reading.version.bytes;
-    if (reading.version.identity.exists() && reading.version.problem.isEmpty())
-        reading.document = QJsonDocument::fromJson(
-            bytes.isValidUtf8() ? bytes : QString::fromUtf8(bytes).toUtf8(), &reading.error);
+    if (!reading.version.identity.exists() || !reading.version.problem.isEmpty())
+        return reading;
+    reading.members = members::readPlain(bytes);
+    if (reading.members)
+        return reading;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(
+        bytes.isValidUtf8() ? bytes : QString::fromUtf8(bytes).toUtf8(), &error);
+    if (document.isObject())
+        reading.members = members::fromObject(document.object(), bytes);
+    else
+        reading.problem =
+            document.isNull() ? error.errorString() : QStringLiteral("not a JSON object");
     return reading;
 }
 
@@ -124,10 +134,9 @@ std::optional<StoreFile::Contents> StoreFile::parse(Reading reading, QString &pr
                          QStringLiteral("cannot read %1 (%2)").arg(path_, problem)};
         return std::nullopt;
     }
-    const QJsonDocument &document = reading.document;
-    if (reading.error.error == QJsonParseError::NoError && document.isObject())
-        return Contents{document.object(), std::move(version.bytes)};
-    problem = document.isNull() ? reading.error.errorString() : QStringLiteral("not a JSON object");
+    if (reading.members)
+        return Contents{std::move(*reading.members), std::move(version.bytes)};
+    problem = reading.problem;
     damage_ = Damage{version.identity, version.digest, QStringLiteral("corrupt"),
                      QStringLiteral("%1 is not a valid settings file (%2)").arg(path_, problem)};
     return std::nullopt;

@@ -24,12 +24,11 @@
 // | defaults.json.conflict-STAMP   | a copy of a library that another program changed while      |
 // |                                | ZapRun was changing it                                      |
 
+#include "store/members.h"
 #include "store/storefiles.h"
 
 #include <QByteArrayList>
 #include <QHash>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 
@@ -45,7 +44,7 @@ class StoreFile : public QObject {
 public:
     // A version of the file that reads as a JSON object.
     struct Contents {
-        QJsonObject object;
+        Members members;
         QByteArray bytes;
     };
     enum class Status { Saved, Failed, Overtaken };
@@ -58,8 +57,8 @@ public:
     // A version of the file as read and parsed, with no side effects: made on any thread.
     struct Reading {
         storefiles::Version version;
-        QJsonDocument document;
-        QJsonParseError error{};
+        std::optional<Members> members;
+        QString problem; // why the bytes are not a JSON object
     };
     static Reading readFile(const QString &path);
     static Reading parsed(storefiles::Version version);

@@ -73,10 +73,13 @@ bool writeNew(const QString &path, const QByteArray &bytes)
 }
 
 // Plain read(2), no QFile: the first reading runs on a thread of its own before QApplication
-// exists, and the first thread to make a QObject becomes Qt's main thread.
+// exists, and the first thread to make a QObject becomes Qt's main thread. The buffer keeps room
+// to spare past the end: the JSON reader reads ahead in blocks.
+constexpr qsizetype kSpare = 64;
+
 bool readToEnd(int fd, qsizetype expected, QByteArray &bytes)
 {
-    bytes.reserve(expected + 1);
+    bytes.reserve(expected + kSpare);
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

@@ -1,0 +1,234 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "store/stringarray.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qsizetype kIndent = 8; // an element's indent inside the store's object
+
+// Qt's reader drops U+FEFF at the start of a string as a byte-order mark; escaped, it stays.
+constexpr char16_t kByteOrderMark = 0xFEFF;
+
+// How many bytes a character takes in JSON text as Qt writes it, U+FEFF escaped; 0 for a
+// surrogate.
+qsizetype escapedSize(char16_t c)
+{
+    if (c == kByteOrderMark)
+        return 6;
+    if (c >= 0x20 && c < 0x80)
+        return c == u'"' || c == u'\\' ? 2 : 1;
+    if (c < 0x20)
+        return c >= 0x08 && c <= 0x0d && c != 0x0b ? 2 : 6; // \b \t \n \f \r, or \u00XX
+    if (QChar::isSurrogate(c))
+        return 0;
+    return c < 0x800 ? 2 : 3;
+}
+
+char *appendEscaped(char16_t c, char *out)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr char kShort[] = "btnvfr"; // for \b to \r, \v excepted
+    if (c >= 0x20 && c < 0x80) {
+        if (c == u'"' || c == u'\\')
+            *out++ = '\\';
+        *out++ = char(c);
+    } else if (c < 0x20 || c == kByteOrderMark) {
+        *out++ = '\\';
+        if (c >= 0x08 && c <= 0x0d && c != 0x0b) {
+            *out++ = kShort[c - 0x08];
+        } else {
+            *out++ = 'u';
+            for (int shift = 12; shift >= 0; shift -= 4)
+                *out++ = kHex[c >> shift & 0xf];
+        }
+    } else if (c < 0x800) {
+        *out++ = char(0xc0 | c >> 6);
+        *out++ = char(0x80 | (c & 0x3f));
+    } else {
+        *out++ = char(0xe0 | c >> 12);
+        *out++ = char(0x80 | (c >> 6 & 0x3f));
+        *out++ = char(0x80 | (c & 0x3f));
+    }
+    return out;
+}
+
+// A string's JSON text as Qt writes it, escaped straight into one buffer of its final size: a
+// body runs to tens of megabytes. Qt writes a text with surrogates, which it escapes when they
+// do not pair.
+QByteArray escaped(const QString &string)
+{
+    qsizetype size = 2;
+    for (const QChar c : string) {
+        const qsizetype n = escapedSize(c.unicode());
+        if (n == 0) {
+            const QByteArray alone =
+                QJsonDocument(QJsonArray{string}).toJson(QJsonDocument::Compact);
+            return alone.mid(1, alone.size() - 2);
+        }
+        size += n;
+    }
+    QByteArray text(size, Qt::Uninitialized);
+    char *out = text.data();
+    *out++ = '"';
+    for (const QChar c : string)
+        out = appendEscaped(c.unicode(), out);
+    *out = '"';
+    return text;
+}
+
+// The elements of a JSON array's text, as Qt reads them.
+QStringList decoded(QByteArrayView elements)
+{
+    QByteArray array;
+    array.reserve(elements.size() + 2);
+    array.append('[').append(elements).append(']');
+    const QJsonArray values = QJsonDocument::fromJson(array).array();
+    QStringList strings;
+    strings.reserve(values.size());
+    for (const QJsonValue &value : values)
+        strings.append(value.toString());
+    return strings;
+}
+
+bool sameData(const QString &a, const QString &b)
+{
+    return a.constData() == b.constData() && a.size() == b.size();
+}
+
+} // namespace
+
+StringArray::StringArray(const QStringList &strings)
+    : strings_(strings)
+{}
+
+StringArray::StringArray(std::initializer_list<QString> strings)
+    : strings_(QStringList(strings))
+{}
+
+StringArray StringArray::fromText(const QByteArray &text, qsizetype offset,
+                                  const QList<qsizetype> &ends)
+{
+    StringArray array;
+    array.strings_.reset();
+    array.text_ = Text{text, offset};
+    array.ends_ = ends;
+    return array;
+}
+
+QByteArrayView StringArray::elementText(qsizetype i) const
+{
+    const qsizetype from = start(i) + kIndent;
+    return textView().sliced(from, ends_[i] - from);
+}
+
+QString StringArray::at(qsizetype i) const
+{
+    if (strings_)
+        return strings_->at(i);
+    const QStringList one = decoded(elementText(i));
+    return one.isEmpty() ? QString() : one.first();
+}
+
+QStringList StringArray::toList() const
+{
+    if (!strings_)
+        strings_ = decoded(textView());
+    return *strings_;
+}
+
+void StringArray::append(const QString &string)
+{
+    if (text_) {
+        ownText();
+        appendText(escaped(string));
+    }
+    if (strings_)
+        strings_->append(string);
+}
+
+void StringArray::removeAt(qsizetype i)
+{
+    if (text_) {
+        ownText();
+        // The element and the separator after it; the last one, with the separator before it.
+        const bool last = i + 1 == ends_.size();
+        const qsizetype from = last ? std::max<qsizetype>(start(i) - 2, 0) : start(i);
+        const qsizetype removed = (last ? ends_[i] : start(i + 1)) - from;
+        text_->buffer.remove(from, removed);
+        ends_.removeAt(i);
+        for (qsizetype j = i; j < ends_.size(); ++j)
+            ends_[j] -= removed;
+    }
+    if (strings_)
+        strings_->removeAt(i);
+}
+
+void StringArray::resize(qsizetype size)
+{
+    while (this->size() > size)
+        removeAt(this->size() - 1);
+    while (this->size() < size)
+        append(QString());
+}
+
+QByteArray StringArray::text(const StringArray &before)
+{
+    if (!text_) {
+        text_ = Text{};
+        for (qsizetype i = 0; i < strings_->size(); ++i) {
+            const QString &string = strings_->at(i);
+            const std::optional<QByteArrayView> kept = before.keptText(string, i);
+            appendText(kept ? *kept : QByteArrayView(escaped(string)));
+        }
+    }
+    const QByteArrayView view = textView();
+    if (view.size() == text_->buffer.size())
+        return text_->buffer;
+    return QByteArray::fromRawData(view.data(), view.size());
+}
+
+// The text this array holds for the very string at i or one place away.
+std::optional<QByteArrayView> StringArray::keptText(const QString &string, qsizetype i) const
+{
+    if (!text_ || !strings_)
+        return std::nullopt;
+    for (const qsizetype j : {i, i + 1, i - 1}) {
+        if (j >= 0 && j < strings_->size() && sameData(strings_->at(j), string))
+            return elementText(j);
+    }
+    return std::nullopt;
+}
+
+bool StringArray::operator==(const StringArray &other) const
+{
+    if (text_ && other.text_)
+        return ends_ == other.ends_ && textView() == other.textView();
+    return toList() == other.toList();
+}
+
+QByteArrayView StringArray::textView() const
+{
+    return QByteArrayView(text_->buffer).sliced(text_->offset, ends_.isEmpty() ? 0 : ends_.last());
+}
+
+// The text is copied out of a file's bytes before its first change.
+void StringArray::ownText()
+{
+    const QByteArrayView view = textView();
+    if (view.size() != text_->buffer.size())
+        text_->buffer = view.toByteArray();
+    text_->offset = 0;
+}
+
+void StringArray::appendText(QByteArrayView element)
+{
+    QByteArray &buffer = text_->buffer;
+    if (!ends_.isEmpty())
+        buffer.append(",\n");
+    buffer.append(QByteArray(kIndent, ' ')).append(element);
+    ends_.append(buffer.size());
+}

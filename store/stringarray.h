@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+#include <initializer_list>
+#include <optional>
+
+// An array of strings as the store keeps it: the JSON text of its elements, each as the file
+// holds it, decoded only when read. Ten thousand bodies are held once, as text, and a body is
+// decoded to run or show it. An array made from strings keeps them, and gets its text when
+// first written. Copies share both until one of them changes.
+class StringArray {
+public:
+    StringArray()
+        : strings_(QStringList())
+    {}
+    // Implicit, as the lists it stands for.
+    StringArray(const QStringList &strings);
+    StringArray(std::initializer_list<QString> strings);
+    // `text` holds the elements' JSON texts, each indented by eight spaces, joined by ",\n",
+    // from `offset` on; `ends` says where each ends. The text is shared, not copied.
+    static StringArray fromText(const QByteArray &text, qsizetype offset,
+                                const QList<qsizetype> &ends);
+
+    qsizetype size() const { return strings_ ? strings_->size() : ends_.size(); }
+    bool isEmpty() const { return size() == 0; }
+    QString at(qsizetype i) const;
+    // Every element, decoded once and kept.
+    QStringList toList() const;
+
+    void append(const QString &string);
+    void removeAt(qsizetype i);
+    // Grows with empty strings, or drops the last elements.
+    void resize(qsizetype size);
+
+    // The elements' texts joined, made now if need be: an element that `before` holds in the
+    // same place or one place away keeps its text there. Valid while the array is unchanged.
+    QByteArray text(const StringArray &before = {});
+    bool operator==(const StringArray &other) const;
+
+private:
+    qsizetype start(qsizetype i) const { return i == 0 ? 0 : ends_[i - 1] + 2; }
+    QByteArrayView textView() const;
+    QByteArrayView elementText(qsizetype i) const;
+    std::optional<QByteArrayView> keptText(const QString &string, qsizetype i) const;
+    void ownText();
+    void appendText(QByteArrayView element);
+
+    // The text lives in buffer_ from offset_ on: a file's bytes, shared until changed.
+    struct Text {
+        QByteArray buffer;
+        qsizetype offset = 0;
+    };
+    std::optional<Text> text_;
+    QList<qsizetype> ends_; // relative to the offset
+    mutable std::optional<QStringList> strings_;
+};
