@@ -111,6 +111,27 @@ QString pairedNames(const QString &path)
     }
 }
 
+// The changes the editor makes of a library: deletes at each end and within, an add, a
+// hand-edited store's bodies padded or cut to its names.
+constexpr int kChanges = 6;
+template <typename List> void change(List &list, int step)
+{
+    switch (step) {
+    case 1:
+        return list.removeAt(0);
+    case 2:
+        return list.removeAt(list.size() - 1);
+    case 3:
+        return list.removeAt(1);
+    case 4:
+        return list.append(QStringLiteral("new \"\u00e9\"\n"));
+    case 5:
+        return list.resize(list.size() + 1);
+    default:
+        return list.resize(list.size() - 2);
+    }
+}
+
 } // namespace
 
 class TestHostileStores : public QObject {
@@ -367,6 +388,79 @@ private slots:
         QVERIFY(library::sameName(composed, decomposed));
         decomposed[decomposed.size() - 2] = QChar(0x0300);
         QVERIFY(!library::sameName(composed, decomposed));
+    }
+
+    // A library read without decoding holds, body by body, what Qt's reader makes of the file,
+    // and each change the editor makes of it writes what Qt reads back: from a file as ZapRun
+    // writes it, the very bytes Qt writes.
+    void aLibraryReadAsTextChangesAsQtReadsIt_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("asWritten");
+        const QJsonArray bodies{"plain",
+                                "tab\t \"quoted\" back\\slash \u00e9 \u0001 \ufeffmark",
+                                "\u03c0 \u2192 \U0001F600",
+                                QString(QChar(0xD800)) + "lone",
+                                "",
+                                "last"};
+        QJsonArray names;
+        for (qsizetype i = 0; i < bodies.size(); ++i)
+            names.append(QStringLiteral("n%1").arg(i));
+        const QByteArray written =
+            QJsonDocument(QJsonObject{{all_scripts_name, names}, {all_scripts, bodies}})
+                .toJson()
+                .replace("\xEF\xBB\xBF", "\\ufeff");
+        QTest::newRow("as ZapRun writes it") << written << true;
+        const QByteArray oneLine =
+            QJsonDocument(QJsonObject{{all_scripts_name, names}, {all_scripts, bodies}})
+                .toJson(QJsonDocument::Compact);
+        QTest::newRow("on one line") << oneLine << false;
+        QTest::newRow("escapes Qt writes otherwise")
+            << QByteArray(oneLine).replace("plain", "pl\\u0061in\\/").replace("last", "l\\ast")
+            << false;
+        QTest::newRow("a raw tab, which only Qt's reader takes")
+            << QByteArray(oneLine).replace("plain", "pl\tain") << false;
+        QTest::newRow("a short escape: not JSON")
+            << QByteArray(oneLine).replace("plain", "pl\\u06") << false;
+    }
+
+    void aLibraryReadAsTextChangesAsQtReadsIt()
+    {
+        QFETCH(const QByteArray, file);
+        QFETCH(const bool, asWritten);
+        QVERIFY(writeFile(path_, file));
+        const auto qtReads = [](const QByteArray &bytes, const QString &key) {
+            return QJsonDocument::fromJson(bytes).object().value(key).toVariant().toStringList();
+        };
+        QStringList names = qtReads(file, all_scripts_name);
+        QStringList expected = qtReads(file, all_scripts);
+        std::unique_ptr<Defaults> defaults;
+        outputOf(2, [&] { defaults = std::make_unique<Defaults>(path_); });
+        StringArray bodies = library::storedScripts(*defaults);
+        for (int step = 0; step <= kChanges; ++step) {
+            if (step > 0) {
+                change(names, step);
+                change(expected, step);
+                change(bodies, step);
+                defaults->setStringArrays({{all_scripts_name, names}, {all_scripts, bodies}});
+                const QByteArray stored = readAll(path_);
+                QCOMPARE(qtReads(stored, all_scripts), expected);
+                QCOMPARE(qtReads(stored, all_scripts_name), names);
+                QVERIFY(!asWritten ||
+                        stored ==
+                            QJsonDocument(
+                                QJsonObject{{all_scripts_name, QJsonArray::fromStringList(names)},
+                                            {all_scripts, QJsonArray::fromStringList(expected)}})
+                                .toJson()
+                                .replace("\xEF\xBB\xBF", "\\ufeff"));
+                bodies = library::storedScripts(Defaults(path_));
+            }
+            QCOMPARE(bodies.size(), expected.size());
+            for (qsizetype i = 0; i < bodies.size(); ++i)
+                QCOMPARE(bodies.at(i), expected[i]);
+            if (expected.size() < 3)
+                break;
+        }
     }
 
     void aDamagedStoreStartsAndLosesNothing_data()
