@@ -60,6 +60,18 @@ Defaults::Defaults(const QString &filePath, ReadAhead ahead, QObject *parent)
     connect(&file_, &StoreFile::changedOutside, this, &Defaults::followOutsideChange);
 }
 
+// The reading thread decodes the names too: the menu and the editor's table show them at once. The
+// bodies are decoded one at a time, when a script runs or shows.
+Defaults::ReadAhead Defaults::readAhead(const QString &filePath)
+{
+    return std::async(std::launch::async, [filePath] {
+        StoreFile::Reading reading = StoreFile::readFile(filePath);
+        if (reading.members && reading.members->arrays.contains(all_scripts_name))
+            reading.members->arrays[all_scripts_name].toList();
+        return reading;
+    });
+}
+
 QString Defaults::standardFilePath()
 {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");

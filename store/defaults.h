@@ -25,7 +25,7 @@ public:
     // Starts reading the file on another thread; the constructor below takes the result, so the
     // reading overlaps whatever the program does meanwhile.
     using ReadAhead = std::future<StoreFile::Reading>;
-    static ReadAhead readAhead(const QString &filePath) { return StoreFile::readAhead(filePath); }
+    static ReadAhead readAhead(const QString &filePath);
     Defaults(const QString &filePath, ReadAhead ahead, QObject *parent = nullptr);
 
     // $XDG_CONFIG_HOME/zaprun/defaults.json, or ~/.config/zaprun/defaults.json.

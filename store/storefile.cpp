@@ -96,11 +96,6 @@ StoreFile::Reading StoreFile::parsed(storefiles::Version version)
     return reading;
 }
 
-std::future<StoreFile::Reading> StoreFile::readAhead(const QString &path)
-{
-    return std::async(std::launch::async, &StoreFile::readFile, path);
-}
-
 std::optional<StoreFile::Contents> StoreFile::load(std::future<Reading> ahead)
 {
     const std::optional<QString> failure = storefiles::notedFailure(path_);

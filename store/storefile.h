@@ -62,8 +62,6 @@ public:
     };
     static Reading readFile(const QString &path);
     static Reading parsed(storefiles::Version version);
-    // The first reading, made on another thread while the program connects to the display.
-    static std::future<Reading> readAhead(const QString &path);
 
     explicit StoreFile(const QString &path, QObject *parent = nullptr);
 
