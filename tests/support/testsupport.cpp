@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QMimeData>
 #include <QTemporaryFile>
 
 #include <cstdio>
@@ -30,18 +27,6 @@ QByteArray outputOf(int fd, const std::function<void()> &work)
     ::dup2(saved, fd);
     ::close(saved);
     return text;
-}
-
-void putOnClipboard(QMimeData *data)
-{
-    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
-}
-
-QMimeData *mimeText(const QString &text)
-{
-    auto *data = new QMimeData;
-    data->setText(text);
-    return data;
 }
 
 // Where temporary folders went when the test started: a home's TMPDIR may be gone with it.
@@ -75,8 +60,6 @@ void RecordingAlert::run(const QString &windowTitle, const QString &messageText,
     titles << windowTitle;
     texts << messageText;
     informativeTexts << informativeText;
-    if (whileShown)
-        whileShown();
 }
 
 int modeOf(const QString &path)
