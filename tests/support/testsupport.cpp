@@ -45,15 +45,6 @@ TestHome::TestHome()
     QDir().mkpath(path(QStringLiteral("tmp")));
 }
 
-TestStore::TestStore(const QByteArray &json)
-{
-    QFile file(dir.filePath(QStringLiteral("defaults.json")));
-    if (!json.isEmpty() && file.open(QIODevice::WriteOnly))
-        file.write(json);
-    file.close();
-    defaults = std::make_unique<Defaults>(file.fileName());
-}
-
 void RecordingAlert::run(const QString &windowTitle, const QString &messageText,
                          const QString &informativeText)
 {

@@ -30,9 +30,8 @@ struct TestHome {
     QTemporaryDir dir;
 };
 
-// A store of its own, optionally starting from a hand-written file.
+// A store of its own, in a fresh temporary folder.
 struct TestStore {
-    explicit TestStore(const QByteArray &json = {});
     void library(const char *names, const char *bodies)
     {
         defaults->setStringArray(all_scripts_name, list(names));
@@ -41,7 +40,8 @@ struct TestStore {
     QStringList names() const { return defaults->stringArrayForKey(all_scripts_name).value(); }
     QStringList bodies() const { return defaults->stringArrayForKey(all_scripts).value(); }
     QTemporaryDir dir;
-    std::unique_ptr<Defaults> defaults;
+    std::unique_ptr<Defaults> defaults =
+        std::make_unique<Defaults>(dir.filePath(QStringLiteral("defaults.json")));
 };
 
 // Stands in for the modal alert: notes what it was asked to show and returns at once, as if
