@@ -277,6 +277,7 @@ private slots:
                                << (changed ? QString::fromUtf8(changed) : QString())
                                << QByteArray(ran);
         };
+        row("first of two equal names", "twice|twice", 0, nullptr, "0\n");
         row("second of two equal names", "twice|twice", 1, nullptr, "1\n");
         row("canonically equal names", "caf\u00e9|cafe\u0301", 1, nullptr, "1\n");
         row("equal names moved by a change", "a|twice|twice", 2, "twice|twice", "1\n");
