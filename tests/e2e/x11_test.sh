@@ -132,7 +132,7 @@ phase_editor() {
     check_within "  which copies the body of the script the row names" "$E2E_DEADLINE" clipboard_has_file "$E2E_ROOT/second.sh"
     keys Escape && wait_for "$E2E_DEADLINE" window_gone "$NEW_WINDOW" && keys shift+Tab shift+Tab space
     check_within "  and Delete removes that script, the others paired" "$E2E_DEADLINE" \
-        eval 'store_names_are $'"'intruder\nreader\nSay Hello'"' && [[ $(store_py "b[0] + b[1] + b[2]") == "$(log intruder)$reader$(cat "$first")" ]]'
+        eval 'store_names_are $'"'intruder\nreader\nSay Hello'"' && [[ $(store_py "str().join(b)") == "$(log intruder)$reader$(cat "$first")" ]]'
     quits_cleanly
     check_eq "nothing on zaprun's stderr" "" "$(zaprun_stderr)"
 }
