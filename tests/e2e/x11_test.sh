@@ -216,10 +216,11 @@ phase_signals() {
 }
 
 window_is_framed() { ! window_is_popup "$1"; }
-# The editor's Help menu, by Alt+H, opens the guide, which Escape closes; HELP_TITLE its title.
-help_guide() {
+# help_window [KEYS...] : the editor's Help menu, by Alt+H, then KEYS and Return, opens a window
+# (its title HELP_TITLE) that Escape closes.
+help_window() {
     local before=$(app_windows) && activate "$ED" && keys alt+h && wait_new_window "$before" "$ZAPRUN_PID" popup &&
-        keys Return && wait_new_window "$before" "$ZAPRUN_PID" framed && activate "$NEW_WINDOW" || return 1
+        keys "$@" Return && wait_new_window "$before" "$ZAPRUN_PID" framed && activate "$NEW_WINDOW" || return 1
     HELP_TITLE=$(window_title "$NEW_WINDOW") && keys Escape && wait_for "$E2E_DEADLINE" window_gone "$NEW_WINDOW"
 }
 # Ctrl+W closes the editor, Escape the help windows, Tab leaves the preview; Ctrl+Q quits from
@@ -231,8 +232,10 @@ phase_keyboard() {
     open_editor && activate "$ED" && keys ctrl+w
     check_within "Ctrl+W hides the editor" "$E2E_DEADLINE" shown_count_is 0
     open_editor "Preferences brings it back" # a closed window is made anew
-    HELP_TITLE= && check "Alt+H, Return: the guide, closes on Escape" help_guide
+    HELP_TITLE= && check "Alt+H, Return: the guide, closes on Escape" help_window
     check_eq "  titled once" "ZapRun Guide" "$HELP_TITLE"
+    check "Alt+H, Down, Return: the settings panel, closes on Escape" help_window Down
+    check_eq "  its title" "ZapRun Settings" "$HELP_TITLE"
     local before=$(app_windows) && activate "$ED" && keys alt+n Tab Tab Tab ctrl+End alt+p
     require "Alt+N, to the table, Alt+P: the preview" wait_new_window "$before" "$ZAPRUN_PID" popup
     keys Tab space
