@@ -182,10 +182,6 @@ clipboard_put() { # FILE : its bytes on the clipboard, served by an xclip this t
     spawn xclip xclip -selection clipboard -quiet -i "$1" && XCLIP_PID=$E2E_LAST_PID
     wait_for "$E2E_DEADLINE" clipboard_has_file "$1"
 }
-shows_zr_icon() { # PNG : the picture holds the icon's yellow letters (0xffd33d)
-    [[ $(/usr/bin/convert "$1" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
-        -format '%[fx:int(mean*w*h)]' info: 2>/dev/null) -ge 10 ]]
-}
 
 start_bus() { # VAR [AS_USER...] : a private bus, its address exported as VAR
     local out=$E2E_ROOT/bus.$RANDOM
@@ -214,11 +210,11 @@ restart_gnome_shell() { # the shell ended (when running) and started again; up o
     spawn gnome-shell gnome-shell --x11 --sm-disable && PANEL_PID=$E2E_LAST_PID
     wait_for 90 sni host || fail "gnome-shell registered no StatusNotifierItem host"
 }
-# The zR icon's centre on the screen's top 40 rows, "X Y".
+# The zR icon's centre on the screen's top 40 rows, "X Y": where 10 pixels at least are its yellow (0xffd33d).
 x_panel_icon_at() {
-    /usr/bin/import -window root -crop 10000x40+0+0 +repage "$E2E_ROOT/p.png" 2>/dev/null && shows_zr_icon "$E2E_ROOT/p.png" &&
+    /usr/bin/import -window root -crop 10000x40+0+0 +repage "$E2E_ROOT/p.png" 2>/dev/null &&
         /usr/bin/convert "$E2E_ROOT/p.png" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
-            -format '%@' info: | awk -F '[x+]' '{print $3 + int($1 / 2), $4 + int($2 / 2)}'
+            -format '%[fx:int(mean*w*h)] %@' info: 2>/dev/null | awk -F '[ x+]' '$1 >= 10 {print $4 + int($2 / 2), $5 + int($3 / 2); f = 1} END {exit !f}'
 }
 x_panel_shows_icon() { x_panel_icon_at >/dev/null; }
 as_user() { "${E2E_AS_USER[@]}" "$@"; }
