@@ -194,17 +194,6 @@ sni() { "${E2E_AS_USER[@]}" /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
 sni_item() { sni items 2>/dev/null | head -n 1 | grep .; }
 sni_item_count_is() { [[ $(sni items 2>/dev/null | grep -c .) -eq $1 ]]; }
 start_sni_panel() { spawn "$@" && PANEL_PID=$E2E_LAST_PID && wait_for "$E2E_DEADLINE" sni host || fail "$1 registered no host"; }
-start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads the layout here
-    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml p='<property name=' && mkdir -p "$dir"
-    printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' '<channel name="xfce4-panel" version="1.0">' \
-        "$p\"configver\" type=\"int\" value=\"2\"/>" "$p\"panels\" type=\"array\"><value type=\"int\" value=\"1\"/>" \
-        "$p\"panel-1\" type=\"empty\">$p\"position\" type=\"string\" value=\"p=6;x=0;y=0\"/>" \
-        "$p\"length\" type=\"uint\" value=\"100\"/>$p\"size\" type=\"uint\" value=\"32\"/>" \
-        "$p\"plugin-ids\" type=\"array\"><value type=\"int\" value=\"1\"/></property></property></property>" \
-        "$p\"plugins\" type=\"empty\">$p\"plugin-1\" type=\"string\" value=\"systray\"/></property>" \
-        '</channel>' >"$dir/xfce4-panel.xml"
-    start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
-}
 restart_gnome_shell() { # the shell ended (when running) and started again; up once its watcher is
     [[ -z $PANEL_PID ]] || stop_process "$PANEL_PID"
     spawn gnome-shell gnome-shell --x11 --sm-disable && PANEL_PID=$E2E_LAST_PID

@@ -52,8 +52,19 @@ phase_lxqt() {
     quit_through_menu lxqt-panel
 }
 
-phase_xfce() { # its systray serves both protocols; Qt takes the D-Bus one when its host is there
-    start_xvfb && start_session_bus && start_xfce_panel && prepare_store
+# xfce4-panel (its layout read by xfconfd) has a systray that serves both protocols; Qt takes the
+# D-Bus one when its host is there.
+phase_xfce() {
+    start_xvfb && start_session_bus && prepare_store
+    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml p='<property name=' && mkdir -p "$dir"
+    printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' '<channel name="xfce4-panel" version="1.0">' \
+        "$p\"configver\" type=\"int\" value=\"2\"/>" "$p\"panels\" type=\"array\"><value type=\"int\" value=\"1\"/>" \
+        "$p\"panel-1\" type=\"empty\">$p\"position\" type=\"string\" value=\"p=6;x=0;y=0\"/>" \
+        "$p\"length\" type=\"uint\" value=\"100\"/>$p\"size\" type=\"uint\" value=\"32\"/>" \
+        "$p\"plugin-ids\" type=\"array\"><value type=\"int\" value=\"1\"/></property></property></property>" \
+        "$p\"plugins\" type=\"empty\">$p\"plugin-1\" type=\"string\" value=\"systray\"/></property>" \
+        '</channel>' >"$dir/xfce4-panel.xml"
+    start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
     mkdir -p "$XDG_DATA_HOME/icons/hicolor/48x48/apps" # the icon installed for this user
     /usr/bin/convert -size 48x48 xc:'#ffd33d' "$XDG_DATA_HOME/icons/hicolor/48x48/apps/org.example.ZapRun.png"
     start_zaprun
