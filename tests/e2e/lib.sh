@@ -91,10 +91,6 @@ start_openbox() { # a tray host started before the work area is published may ne
         fail "openbox did not come up"
 }
 start_trayer() { spawn trayer trayer --edge top --align right --widthtype request --height 32 && wait_for "$E2E_DEADLINE" tray_panel || fail "no trayer panel"; }
-start_tint2() { # its system tray alone, across the top
-    printf '%s\n' 'panel_items = S' 'panel_position = top right horizontal' 'panel_size = 100% 32' >"$E2E_ROOT/tint2rc"
-    TRAY_PANEL='"tint2": ("tint2" "Tint2")' && spawn tint2 tint2 -c "$E2E_ROOT/tint2rc" && wait_for "$E2E_DEADLINE" tray_panel || fail "no tint2 panel"
-}
 start_desktop() { start_xvfb "$@"; start_openbox; start_trayer; }
 
 ran_log_is() { [[ "$(cat "$HOME/ran.log" 2>/dev/null)" == "$1" ]]; }
@@ -174,12 +170,10 @@ click_tray_icon() { # clicks closer than ~400 ms would make a double-click
 }
 open_tray_menu() { local before=$(app_windows); click_tray_icon && wait_new_window "$before" "$ZAPRUN_PID" popup && MENU_WIN=$NEW_WINDOW; }
 down_return() { local k=() && while ((${#k[@]} < $1)); do k+=(Down); done && keys "${k[@]}" Return; } # N : Down N times, Return
-# menu_choose_by_keys N : the Nth item of the open menu (the keyboard skips separators)
-menu_choose_by_keys() { down_return "$1" && wait_for "$E2E_DEADLINE" window_gone "$MENU_WIN"; }
-# choose N [dialog] : the tray menu's Nth item (1 Preferences, 2 Quit, 3 the first script); with
-# dialog, waits for a new dialog, DIALOG_WIN.
+# choose N [dialog] : the tray menu's Nth item (1 Preferences, 2 Quit, 3 the first script), by
+# keys that skip separators; with dialog, waits for a new dialog, DIALOG_WIN.
 choose() {
-    open_tray_menu && local before=$(app_windows) && menu_choose_by_keys "$1" || return 1
+    open_tray_menu && local before=$(app_windows) && down_return "$1" && wait_for "$E2E_DEADLINE" window_gone "$MENU_WIN" || return 1
     [[ -z ${2-} ]] || { wait_new_window "$before" "$ZAPRUN_PID" dialog && DIALOG_WIN=$NEW_WINDOW; }
 }
 alert_ok() { activate "$1" && keys Return && wait_for "$E2E_DEADLINE" window_gone "$1"; } # WIN
@@ -187,10 +181,6 @@ clipboard_has_file() { timeout 5 xclip -selection clipboard -o 2>/dev/null | cmp
 clipboard_put() { # FILE : its bytes on the clipboard, served by an xclip this test owns
     spawn xclip xclip -selection clipboard -quiet -i "$1" && XCLIP_PID=$E2E_LAST_PID
     wait_for "$E2E_DEADLINE" clipboard_has_file "$1"
-}
-shows_zr_icon() { # PNG : the picture holds the icon's yellow letters (0xffd33d)
-    [[ $(/usr/bin/convert "$1" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
-        -format '%[fx:int(mean*w*h)]' info: 2>/dev/null) -ge 10 ]]
 }
 
 start_bus() { # VAR [AS_USER...] : a private bus, its address exported as VAR
@@ -203,40 +193,17 @@ start_session_bus() { start_bus DBUS_SESSION_BUS_ADDRESS "${E2E_AS_USER[@]}"; }
 sni() { "${E2E_AS_USER[@]}" /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
 sni_item() { sni items 2>/dev/null | head -n 1 | grep .; }
 sni_item_count_is() { [[ $(sni items 2>/dev/null | grep -c .) -eq $1 ]]; }
-sni_labels_are() { [[ $(sni labels "$(sni_item)" | paste -sd ' ') == "$1" ]]; } # JSON strings, null a separator
 start_sni_panel() { spawn "$@" && PANEL_PID=$E2E_LAST_PID && wait_for "$E2E_DEADLINE" sni host || fail "$1 registered no host"; }
-start_lxqt_panel() { # its statusnotifier plugin alone: D-Bus icons only, no XEmbed
-    mkdir -p "$XDG_CONFIG_HOME/lxqt" && printf '%b' '[General]\npanels=top\n[top]\nplugins=sn\nposition=Top\n' \
-        '[sn]\ntype=statusnotifier\n' >"$XDG_CONFIG_HOME/lxqt/panel.conf"
-    start_sni_panel lxqt-panel lxqt-panel
-}
-start_xfce_panel() { # its systray plugin serves both protocols; xfconfd reads the layout here
-    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml p='<property name=' && mkdir -p "$dir"
-    printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' '<channel name="xfce4-panel" version="1.0">' \
-        "$p\"configver\" type=\"int\" value=\"2\"/>" "$p\"panels\" type=\"array\"><value type=\"int\" value=\"1\"/>" \
-        "$p\"panel-1\" type=\"empty\">$p\"position\" type=\"string\" value=\"p=6;x=0;y=0\"/>" \
-        "$p\"length\" type=\"uint\" value=\"100\"/>$p\"size\" type=\"uint\" value=\"32\"/>" \
-        "$p\"plugin-ids\" type=\"array\"><value type=\"int\" value=\"1\"/></property></property></property>" \
-        "$p\"plugins\" type=\"empty\">$p\"plugin-1\" type=\"string\" value=\"systray\"/></property>" \
-        '</channel>' >"$dir/xfce4-panel.xml"
-    start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
-}
-start_gnome_shell() { # on Xvfb with GLX, with the AppIndicator extension and a system bus of its own
-    start_bus DBUS_SYSTEM_BUS_ADDRESS && export XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=GNOME
-    gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']" &&
-        gsettings set org.gnome.shell welcome-dialog-last-shown-version 99 || fail "gsettings failed"
-    restart_gnome_shell
-}
 restart_gnome_shell() { # the shell ended (when running) and started again; up once its watcher is
     [[ -z $PANEL_PID ]] || stop_process "$PANEL_PID"
     spawn gnome-shell gnome-shell --x11 --sm-disable && PANEL_PID=$E2E_LAST_PID
     wait_for 90 sni host || fail "gnome-shell registered no StatusNotifierItem host"
 }
-# The zR icon's centre on the screen's top 40 rows, "X Y".
+# The zR icon's centre on the screen's top 40 rows, "X Y": where 10 pixels at least are its yellow (0xffd33d).
 x_panel_icon_at() {
-    /usr/bin/import -window root -crop 10000x40+0+0 +repage "$E2E_ROOT/p.png" 2>/dev/null && shows_zr_icon "$E2E_ROOT/p.png" &&
+    /usr/bin/import -window root -crop 10000x40+0+0 +repage "$E2E_ROOT/p.png" 2>/dev/null &&
         /usr/bin/convert "$E2E_ROOT/p.png" -fuzz 20% -fill black +opaque '#ffd33d' -fill white -opaque '#ffd33d' \
-            -format '%@' info: | awk -F '[x+]' '{print $3 + int($1 / 2), $4 + int($2 / 2)}'
+            -format '%[fx:int(mean*w*h)] %@' info: 2>/dev/null | awk -F '[ x+]' '$1 >= 10 {print $4 + int($2 / 2), $5 + int($3 / 2); f = 1} END {exit !f}'
 }
 x_panel_shows_icon() { x_panel_icon_at >/dev/null; }
 as_user() { "${E2E_AS_USER[@]}" "$@"; }
@@ -257,7 +224,8 @@ start_sway_waybar() { # headless, on a bus of their own, as $WAYLAND_USER when r
     wait_for "$E2E_DEADLINE" sni host || fail "waybar did not register a StatusNotifierItem host"
     as_user_spawn keyboard wtype -s 100000000 # one keyboard throughout: a new one loses the first keys
 }
-wayland_panel_shows_icon() { as_user grim -g "0,0 800x40" "$HOME/p.png" 2>/dev/null && shows_zr_icon "$HOME/p.png"; }
+
+run_phases() { for phase in "$@"; do "phase_$phase"; done; finish; }
 
 _e2e_exit() {
     local rc=$? f

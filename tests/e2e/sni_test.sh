@@ -11,19 +11,6 @@
 NAMES=("my_script" "a&b && c_d" $'tab\there' $'bell\a' "__init__")
 LABELS='"Preferences" "Quit ZapRun" null "my_script" "a&b && c_d" "tab␉here" "bell␇" "__init__"'
 prepare_store() { local a=() i; for i in "${!NAMES[@]}"; do a+=("${NAMES[i]}" "echo $i >>\"\$HOME/ran.log\""); done; write_store "${a[@]}"; }
-# check_item HOST : the item as the host reads it, its menu exactly, two scripts run through it.
-check_item() {
-    local item
-    item=$(sni_item) || fail "$1: no item"
-    check_eq "$1: Title, Id, ItemIsMenu" "ZapRun org.example.ZapRun 1" \
-        "$(for p in Title Id ItemIsMenu; do sni prop "$item" "$p"; done | paste -sd ' ')"
-    check "$1: the icon comes as pixels too" test -n "$(sni prop "$item" IconPixmap)"
-    check "$1: the menu's labels, as the host shows them" sni_labels_are "$LABELS"
-    rm -f "$HOME/ran.log"
-    require "$1: click \"my_script\", then \"a&b && c_d\" in the exported menu" \
-        eval 'sni click "$item" my_script && wait_for "$E2E_DEADLINE" ran_log_is 0 && sni click "$item" "a&b && c_d"'
-    check_within "$1: each ran its script" "$E2E_DEADLINE" ran_log_is $'0\n1'
-}
 quit_through_menu() {
     require "$1: click \"Quit ZapRun\" in the exported menu" eval 'sni click "$(sni_item)" "Quit ZapRun" && wait_exit "$ZAPRUN_PID"'
     check_eq "$1: zaprun ended with status 0" 0 "$EXIT_STATUS"
@@ -31,19 +18,30 @@ quit_through_menu() {
     stop_all
 }
 
-phase_lxqt() { # StatusNotifierItem only, started after zaprun, then restarted
+# lxqt-panel, its statusnotifier plugin alone (D-Bus icons only, no XEmbed), started after zaprun,
+# then restarted; the item as the host reads it, its menu exactly, two scripts run through it.
+phase_lxqt() {
     start_xvfb && start_session_bus && prepare_store
+    mkdir -p "$XDG_CONFIG_HOME/lxqt" && printf '%b' '[General]\npanels=top\n[top]\nplugins=sn\nposition=Top\n' \
+        '[sn]\ntype=statusnotifier\n' >"$XDG_CONFIG_HOME/lxqt/panel.conf"
     start_zaprun
     require_within "no tray yet: one line on stderr" "$E2E_DEADLINE" eval '[[ $(zaprun_stderr_lines) == 1 ]]'
-    local round before
+    local round before item
     for round in "started late" restarted; do
         [[ $round == restarted ]] && stop_process "$PANEL_PID" &&
             check_within "the item is gone with the host" "$E2E_DEADLINE" sni_item_count_is 0
-        start_lxqt_panel
+        start_sni_panel lxqt-panel lxqt-panel
         require_within "lxqt-panel $round: the item registers" "$E2E_DEADLINE" sni_item_count_is 1
         check_within "  the panel shows the zR icon" "$E2E_DEADLINE" x_panel_shows_icon
     done
-    check_item lxqt-panel
+    item=$(sni_item) || fail "no item"
+    check_eq "Title, Id, ItemIsMenu" "ZapRun org.example.ZapRun 1" \
+        "$(for p in Title Id ItemIsMenu; do sni prop "$item" "$p"; done | paste -sd ' ')"
+    check "the icon comes as pixels too" test -n "$(sni prop "$item" IconPixmap)"
+    check_eq "the menu's labels, as the host shows them" "$LABELS" "$(sni labels "$item" | paste -sd ' ')"
+    require "click \"my_script\", then \"a&b && c_d\" in the exported menu" \
+        eval 'sni click "$item" my_script && wait_for "$E2E_DEADLINE" ran_log_is 0 && sni click "$item" "a&b && c_d"'
+    check_within "  each ran its script" "$E2E_DEADLINE" ran_log_is $'0\n1'
     check_eq "no icon name while the icon is not installed; stderr still one line" " 1" \
         "$(sni prop "$(sni_item)" IconName) $(zaprun_stderr_lines)"
     # A left click (Activate) on X11 opens ZapRun's menu at the pointer, a popup, not a window.
@@ -54,8 +52,19 @@ phase_lxqt() { # StatusNotifierItem only, started after zaprun, then restarted
     quit_through_menu lxqt-panel
 }
 
-phase_xfce() { # its systray serves both protocols; Qt takes the D-Bus one when its host is there
-    start_xvfb && start_session_bus && start_xfce_panel && prepare_store
+# xfce4-panel (its layout read by xfconfd) has a systray that serves both protocols; Qt takes the
+# D-Bus one when its host is there.
+phase_xfce() {
+    start_xvfb && start_session_bus && prepare_store
+    local dir=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml p='<property name=' && mkdir -p "$dir"
+    printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' '<channel name="xfce4-panel" version="1.0">' \
+        "$p\"configver\" type=\"int\" value=\"2\"/>" "$p\"panels\" type=\"array\"><value type=\"int\" value=\"1\"/>" \
+        "$p\"panel-1\" type=\"empty\">$p\"position\" type=\"string\" value=\"p=6;x=0;y=0\"/>" \
+        "$p\"length\" type=\"uint\" value=\"100\"/>$p\"size\" type=\"uint\" value=\"32\"/>" \
+        "$p\"plugin-ids\" type=\"array\"><value type=\"int\" value=\"1\"/></property></property></property>" \
+        "$p\"plugins\" type=\"empty\">$p\"plugin-1\" type=\"string\" value=\"systray\"/></property>" \
+        '</channel>' >"$dir/xfce4-panel.xml"
+    start_sni_panel xfce4-panel xfce4-panel --disable-wm-check
     mkdir -p "$XDG_DATA_HOME/icons/hicolor/48x48/apps" # the icon installed for this user
     /usr/bin/convert -size 48x48 xc:'#ffd33d' "$XDG_DATA_HOME/icons/hicolor/48x48/apps/org.example.ZapRun.png"
     start_zaprun
@@ -119,8 +128,14 @@ shell_menu_choose() {
     down_return "$1"
 }
 shell_shows_icon() { keys Escape && x_panel_shows_icon; } # a started shell opens its overview
-phase_gnome() { # GNOME Shell draws the menu itself; a restart of the shell is a new host
-    start_xvfb 1024x768x24 +extension GLX && start_session_bus && start_gnome_shell
+# GNOME Shell, on Xvfb with GLX, with the AppIndicator extension and a system bus of its own,
+# draws the menu itself; a restart of the shell is a new host.
+phase_gnome() {
+    start_xvfb 1024x768x24 +extension GLX && start_session_bus && start_bus DBUS_SYSTEM_BUS_ADDRESS
+    export XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=GNOME
+    { gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']" &&
+        gsettings set org.gnome.shell welcome-dialog-last-shown-version 99; } || fail "gsettings failed"
+    restart_gnome_shell
     write_store "run me" 'echo ran >>"$HOME/ran.log"'
     start_zaprun
     require_within "the item registers with GNOME Shell" "$E2E_DEADLINE" sni_item_count_is 1
@@ -131,7 +146,6 @@ phase_gnome() { # GNOME Shell draws the menu itself; a restart of the shell is a
     for round in 1 2 3; do # before, a shell sometimes lost an item it had to look up by name
         restart_gnome_shell
         check_within "shell restart $round: the icon is back" "$E2E_DEADLINE" shell_shows_icon
-        check "  registered once, by its connection's name: nothing for the shell to look up" eval '[[ $(sni items) == ":"*" /StatusNotifierItem" ]]'
     done
     require "click the icon, choose \"Quit ZapRun\" in the shell's menu" eval 'shell_menu_choose 2 && wait_exit "$ZAPRUN_PID"'
     check_eq "  zaprun ended with status 0, nothing on stderr" "0 " "$EXIT_STATUS $(zaprun_stderr)"
@@ -195,7 +209,7 @@ phase_sway() { # as an unprivileged user: sway refuses root
     ((EUID == 0)) && chown -R "$WAYLAND_USER" "$XDG_CONFIG_HOME/zaprun"
     as_user_spawn zaprun-1 "$ZAPRUN_BIN" && ZAPRUN_PID=$E2E_LAST_PID ZAPRUN_LOG=zaprun-1
     require_within "the item registers with waybar" "$E2E_DEADLINE" sni_item_count_is 1
-    check_within "waybar shows the zR icon" "$E2E_DEADLINE" wayland_panel_shows_icon
+    check_within "waybar shows the zR icon" "$E2E_DEADLINE" icon_box
     # waybar draws its own menu on a left click; Activate all the same opens nothing.
     require "Activate the item, as a left click does" sni call "$(sni_item)" Activate
     check_holds "  no window appears" 500 eval '[[ -z $(editor_state) ]]'
@@ -217,5 +231,4 @@ phase_sway() { # as an unprivileged user: sway refuses root
     quit_through_menu waybar
 }
 
-for phase in "$@"; do "phase_$phase"; done
-finish
+run_phases "$@"

@@ -89,5 +89,4 @@ phase_deb() { # CPack's package declares what it needs, unpacks under /usr only,
     require_within "the unpacked zaprun shows its tray icon" "$E2E_DEADLINE" tray_icon_count_is 1
 }
 
-for phase in "${@:4}"; do "phase_$phase"; done
-finish
+run_phases "${@:4}"

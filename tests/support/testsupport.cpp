@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QMimeData>
 #include <QTemporaryFile>
 
 #include <cstdio>
@@ -32,18 +29,6 @@ QByteArray outputOf(int fd, const std::function<void()> &work)
     return text;
 }
 
-void putOnClipboard(QMimeData *data)
-{
-    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
-}
-
-QMimeData *mimeText(const QString &text)
-{
-    auto *data = new QMimeData;
-    data->setText(text);
-    return data;
-}
-
 // Where temporary folders went when the test started: a home's TMPDIR may be gone with it.
 static QString firstTempPath()
 {
@@ -60,23 +45,12 @@ TestHome::TestHome()
     QDir().mkpath(path(QStringLiteral("tmp")));
 }
 
-TestStore::TestStore(const QByteArray &json)
-{
-    QFile file(dir.filePath(QStringLiteral("defaults.json")));
-    if (!json.isEmpty() && file.open(QIODevice::WriteOnly))
-        file.write(json);
-    file.close();
-    defaults = std::make_unique<Defaults>(file.fileName());
-}
-
 void RecordingAlert::run(const QString &windowTitle, const QString &messageText,
                          const QString &informativeText)
 {
     titles << windowTitle;
     texts << messageText;
     informativeTexts << informativeText;
-    if (whileShown)
-        whileShown();
 }
 
 int modeOf(const QString &path)

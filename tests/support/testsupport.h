@@ -14,8 +14,6 @@
 #include <functional>
 #include <memory>
 
-class QMimeData;
-
 QByteArray readAll(const QString &path);
 // What work wrote to the file descriptor (1 or 2); output left unflushed by work does not count.
 QByteArray outputOf(int fd, const std::function<void()> &work);
@@ -23,12 +21,6 @@ QByteArray outputOf(int fd, const std::function<void()> &work);
 inline QStringList list(const char *entries)
 {
     return QString::fromUtf8(entries).split('|');
-}
-void putOnClipboard(QMimeData *data);
-QMimeData *mimeText(const QString &text);
-inline void putTextOnClipboard(const QString &text)
-{
-    putOnClipboard(mimeText(text));
 }
 
 // A home of its own: HOME, XDG_CONFIG_HOME and TMPDIR point into a fresh temporary folder.
@@ -38,9 +30,8 @@ struct TestHome {
     QTemporaryDir dir;
 };
 
-// A store of its own, optionally starting from a hand-written file.
+// A store of its own, in a fresh temporary folder.
 struct TestStore {
-    explicit TestStore(const QByteArray &json = {});
     void library(const char *names, const char *bodies)
     {
         defaults->setStringArray(all_scripts_name, list(names));
@@ -49,18 +40,18 @@ struct TestStore {
     QStringList names() const { return defaults->stringArrayForKey(all_scripts_name).value(); }
     QStringList bodies() const { return defaults->stringArrayForKey(all_scripts).value(); }
     QTemporaryDir dir;
-    std::unique_ptr<Defaults> defaults;
+    std::unique_ptr<Defaults> defaults =
+        std::make_unique<Defaults>(dir.filePath(QStringLiteral("defaults.json")));
 };
 
 // Stands in for the modal alert: notes what it was asked to show and returns at once, as if
-// the user had pressed "Ok" straight away; whileShown runs before it returns.
+// the user had pressed "Ok" straight away.
 struct RecordingAlert : Alert {
     void run(const QString &windowTitle, const QString &messageText,
              const QString &informativeText) override;
     QStringList titles;
     QStringList texts;
     QStringList informativeTexts;
-    std::function<void()> whileShown;
 };
 
 // The file's permission bits, as chmod spells them (0600).

@@ -137,7 +137,7 @@ private slots:
             << paged << paged.mid(0, 600) + three + paged.mid(600);
         QTest::newRow("pages: a page emptied") << paged << paged.mid(0, 500) + paged.mid(1000);
         QTest::newRow("pages to a few") << paged << three;
-        QTest::newRow("a huge library") << QStringList() << numbered(10000);
+        QTest::newRow("a few to a huge library") << three << numbered(10000);
     }
 
     // Only the changed items are replaced; each submenu is titled with the range it holds and,
@@ -154,19 +154,18 @@ private slots:
         QVERIFY(popsUpWithinTheScreen(*delegate_->menu()));
     }
 
+    // Where Qt alone leaves the item it selects out of sight: a first Up or Down, one after the
+    // wheel.
     void theKeyboardsItemIsOnShow_data()
     {
-        QTest::addColumn<QString>("keys");     // "wheel" scrolls down ten notches
-        QTest::addColumn<QString>("selected"); // null: any item
-        const auto row = [](const char *keys, const char *selected = nullptr) {
+        QTest::addColumn<QString>("keys"); // "wheel" scrolls down ten notches
+        QTest::addColumn<QString>("selected");
+        const auto row = [](const char *keys, const char *selected) {
             QTest::newRow(keys) << QString::fromLatin1(keys) << QString::fromLatin1(selected);
         };
         row("Up", "script 299");
         row("wheel Down", "Preferences");
         row("Down wheel Down", "Quit ZapRun");
-        row("End Down", "Preferences");
-        row("End Home Up", "script 299");
-        row("End PgUp Down");
     }
 
     // 300 scripts on the screen: whatever the keyboard selects is scrolled into view...
@@ -194,9 +193,7 @@ private slots:
             // ... and leaves no empty room below the last item
             QVERIFY(menu.actionGeometry(menu.actions().constLast()).bottom() >= menu.height() - 2);
         }
-        QFETCH(QString, selected);
-        if (!selected.isNull())
-            QCOMPARE(menuItemTitle(menu.activeAction()), selected);
+        QTEST(menuItemTitle(menu.activeAction()), "selected");
         menu.hide();
     }
 
