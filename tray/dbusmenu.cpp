@@ -387,9 +387,12 @@ DBusMenuLayout DBusMenu::layoutOf(int id, QMenu *menu, int depth)
     if (!menu || depth == 0)
         return layout;
     // Some hosts fetch the whole tree without saying they are about to show any of it. The
-    // host is given the items just made here: it need not hear of them again.
-    if (id != 0 && menu->actions().isEmpty() && prepare(menu))
-        changedMenus_.removeAll(menu);
+    // host is given the items made here: it need not hear of them as a change.
+    if (id != 0 && menu->actions().isEmpty()) {
+        menu->removeEventFilter(this);
+        prepare(menu);
+        menu->installEventFilter(this);
+    }
     for (QAction *item : menu->actions()) {
         const int childId = idOf(item);
         layout.children.append(QDBusVariant(
