@@ -38,6 +38,7 @@ void menuPageFirstShow(benchmark::State &state)
         emit page->aboutToShow();
         state.PauseTiming();
         menu.reset();
+        QCoreApplication::sendPostedEvents();
         state.ResumeTiming();
     }
 }
