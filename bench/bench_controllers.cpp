@@ -28,12 +28,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The items a user can choose, those in submenus included.
+// The items a user can choose, those in submenus included, each submenu made as it would be
+// on its first show.
 qsizetype scriptItems(const QMenu &menu)
 {
     qsizetype count = 0;
-    for (const QAction *item : menu.actions())
-        count += item->menu() ? scriptItems(*item->menu()) : 1;
+    for (const QAction *item : menu.actions()) {
+        QMenu *submenu = item->menu();
+        if (submenu)
+            emit submenu->aboutToShow();
+        count += submenu ? scriptItems(*submenu) : 1;
+    }
     return count;
 }
 

@@ -192,22 +192,36 @@ QList<int> DBusMenu::EventGroup(const QList<DBusMenuEvent> &events)
     return idErrors;
 }
 
-// The host hears of every change as it happens, so there is never anything to update.
-// A host about to draw the menu is the menu about to show, as when ZapRun draws it itself.
+// A host about to draw a menu is the menu about to show, as when ZapRun draws it itself. The
+// host hears of every change as it happens; only a submenu whose items came just now, as a
+// menu may make them on its first show, needs the host to fetch it again.
 bool DBusMenu::AboutToShow(int id)
 {
     if (id == 0 && menu_)
         emit menu_->aboutToShow();
-    return false;
+    return id != 0 && knows(id) && prepare(itemOf(id)->menu());
 }
 
 QList<int> DBusMenu::AboutToShowGroup(const QList<int> &ids, QList<int> &idErrors)
 {
+    QList<int> updatesNeeded;
     for (int id : ids) {
         if (!knows(id))
             idErrors.append(id);
+        else if (id != 0 && prepare(itemOf(id)->menu()))
+            updatesNeeded.append(id);
     }
-    return {};
+    return updatesNeeded;
+}
+
+// Whether the submenu, empty until now, made its items as it was about to show.
+bool DBusMenu::prepare(QMenu *submenu)
+{
+    if (!submenu)
+        return false;
+    const bool empty = submenu->actions().isEmpty();
+    emit submenu->aboutToShow();
+    return empty && !submenu->actions().isEmpty();
 }
 
 bool DBusMenu::eventFilter(QObject *watched, QEvent *event)
@@ -372,6 +386,13 @@ DBusMenuLayout DBusMenu::layoutOf(int id, QMenu *menu, int depth)
     DBusMenuLayout layout{id, propertiesOf(id), {}};
     if (!menu || depth == 0)
         return layout;
+    // Some hosts fetch the whole tree without saying they are about to show any of it. The
+    // host is given the items made here: it need not hear of them as a change.
+    if (id != 0 && menu->actions().isEmpty()) {
+        menu->removeEventFilter(this);
+        prepare(menu);
+        menu->installEventFilter(this);
+    }
     for (QAction *item : menu->actions()) {
         const int childId = idOf(item);
         layout.children.append(QDBusVariant(

@@ -93,6 +93,7 @@ private:
     bool knows(int id) const { return id == 0 || itemOf(id); }
     QVariantMap propertiesOf(int id) const;
     QVariantMap propertiesOf(QAction *item) const;
+    bool prepare(QMenu *submenu);
     DBusMenuLayout layoutOf(int id, QMenu *menu, int depth);
     bool trigger(int id, const QString &eventId);
     void refuse(const QString &message);

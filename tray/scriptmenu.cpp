@@ -118,11 +118,8 @@ void ScriptMenu::replaceScriptItems(const QStringList &names)
         replaceChangedStretch(*menu_, kFixedItems, {}, names);
         return;
     }
-    for (qsizetype start = 0; start < names.size(); start += kNamesPerMenu) {
-        pages_.append(new ScrollingMenu(menu_.get()));
-        menu_->addMenu(pages_.last());
-        replaceChangedStretch(*pages_.last(), 0, {}, names.mid(start, kNamesPerMenu));
-    }
+    for (qsizetype start = 0; start < names.size(); start += kNamesPerMenu)
+        addPage(std::min(kNamesPerMenu, names.size() - start));
     titlePages();
 }
 
@@ -131,33 +128,55 @@ void ScriptMenu::replaceScriptItems(const QStringList &names)
 bool ScriptMenu::replaceInPages(const QStringList &names)
 {
     const auto [head, tail] = unchangedEnds(shownNames_, names);
-    const auto size = [this](qsizetype page) {
-        return pages_[page]->actions().size();
-    };
     qsizetype first = 0;
     qsizetype start = 0;
-    while (first + 1 < pages_.size() && start + size(first) <= head)
-        start += size(first++);
+    while (first + 1 < pages_.size() && start + pages_[first].size <= head)
+        start += pages_[first++].size;
     qsizetype last = first;
-    qsizetype end = start + size(first);
+    qsizetype end = start + pages_[first].size;
     while (last + 1 < pages_.size() && end < shownNames_.size() - tail)
-        end += size(++last);
+        end += pages_[++last].size;
     const qsizetype newEnd = end + names.size() - shownNames_.size();
     if (newEnd - start > 2 * kNamesPerMenu)
         return false;
     for (qsizetype page = last; page > first; --page)
         removePage(page);
-    replaceChangedStretch(*pages_[first], 0, shownNames_.mid(start, size(first)),
-                          names.mid(start, newEnd - start));
+    Page &merged = pages_[first];
+    if (!merged.menu->actions().isEmpty())
+        replaceChangedStretch(*merged.menu, 0, shownNames_.mid(start, merged.size),
+                              names.mid(start, newEnd - start));
+    merged.size = newEnd - start;
     if (newEnd == start)
         removePage(first);
     titlePages();
     return true;
 }
 
+// Made with its menu entry only: its items cost time and memory, so they wait for its first show.
+void ScriptMenu::addPage(qsizetype size)
+{
+    auto *page = new ScrollingMenu(menu_.get());
+    connect(page, &QMenu::aboutToShow, this, [this, page] { fillPage(page); });
+    menu_->addMenu(page);
+    pages_.append({page, size});
+}
+
+void ScriptMenu::fillPage(const QMenu *page)
+{
+    qsizetype start = 0;
+    for (const Page &shown : std::as_const(pages_)) {
+        if (shown.menu == page) {
+            if (page->actions().isEmpty())
+                replaceChangedStretch(*shown.menu, 0, {}, shownNames_.mid(start, shown.size));
+            return;
+        }
+        start += shown.size;
+    }
+}
+
 void ScriptMenu::removePage(qsizetype page)
 {
-    QMenu *menu = pages_.takeAt(page);
+    QMenu *menu = pages_.takeAt(page).menu;
     menu_->removeAction(menu->menuAction());
     menu->deleteLater(); // its item may be the one being triggered
 }
@@ -165,10 +184,10 @@ void ScriptMenu::removePage(qsizetype page)
 void ScriptMenu::titlePages()
 {
     qsizetype first = 1;
-    for (QMenu *page : std::as_const(pages_)) {
-        const qsizetype count = page->actions().size();
-        page->setTitle(QStringLiteral("Scripts %1\u2013%2").arg(first).arg(first + count - 1));
-        first += count;
+    for (const Page &page : std::as_const(pages_)) {
+        page.menu->setTitle(
+            QStringLiteral("Scripts %1\u2013%2").arg(first).arg(first + page.size - 1));
+        first += page.size;
     }
 }
 
@@ -204,11 +223,10 @@ qsizetype ScriptMenu::entryOf(QAction *item) const
         return place < kFixedItems ? -1 : place - kFixedItems;
     }
     qsizetype start = 0;
-    for (const QMenu *page : pages_) {
-        const QList<QAction *> items = page->actions();
-        if (const qsizetype place = items.indexOf(item); place >= 0)
+    for (const Page &page : pages_) {
+        if (const qsizetype place = page.menu->actions().indexOf(item); place >= 0)
             return start + place;
-        start += items.size();
+        start += page.size;
     }
     return -1;
 }

@@ -10,8 +10,9 @@
 
 // The tray's menu: "Preferences", "Quit ZapRun", a separator and one item per script name, in
 // library order, each titled exactly as stored. Past kNamesPerMenu names, the names go into
-// submenus ("pages") titled with the range they hold. A change replaces only the items whose
-// names changed, so a host's copy of the menu keeps the others.
+// submenus ("pages") titled with the range they hold, each page's items made when it first shows.
+// A change replaces only the items whose names changed, so a host's copy of the menu keeps the
+// others; a page not yet shown only takes note of its range.
 class ScriptMenu : public QObject {
     Q_OBJECT
 
@@ -38,6 +39,8 @@ private:
     void addFixedItems();
     void replaceScriptItems(const QStringList &names);
     bool replaceInPages(const QStringList &names);
+    void addPage(qsizetype size);
+    void fillPage(const QMenu *page);
     void removePage(qsizetype page);
     void titlePages();
     void replaceChangedStretch(QMenu &menu, qsizetype first, const QStringList &shown,
@@ -49,5 +52,10 @@ private:
 
     std::unique_ptr<QMenu> menu_;
     QStringList shownNames_;
-    QList<QMenu *> pages_; // the submenus of names, when there are that many
+    // The submenus of names, when there are that many; a page not yet shown has no items.
+    struct Page {
+        QMenu *menu = nullptr;
+        qsizetype size = 0; // how many of the names it holds
+    };
+    QList<Page> pages_;
 };

@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
 """Looks at and drives StatusNotifierItems on the session bus, as a tray host would.
-sni.py host | items | prop ITEM NAME | labels ITEM | click ITEM LABEL | call ITEM METHOD |
+sni.py host | items | prop ITEM NAME | labels ITEM [ID] | click ITEM LABEL | call ITEM METHOD |
        id ITEM LABEL | menu ITEM METHOD ARGS | watcher
-(host: whether a host registered; ITEM as items prints it; labels as a host shows them, '_' the
-mnemonic marker, one JSON string a line, null a separator; METHOD e.g. Activate at (0, 0); id:
-of a top-level menu item; menu: a call of the exported menu, ARGS a JSON list (or the name of a
-property for Get), printing the answer as JSON or the error's name; watcher: a watcher that
+(host: whether a host registered; ITEM as items prints it; labels of the top-level items, or of
+the submenu ID's, as a host shows them, '_' the mnemonic marker, one JSON string a line, null a
+separator; METHOD e.g. Activate at (0, 0); id: of a top-level menu item; menu: a call of the
+exported menu, ARGS a JSON list (or the name of a property for Get), printing the answer as JSON or the error's name; watcher: a watcher that
 claims a host and hands its name to any that asks, ending when it has lost the name)"""
 import json
 import re
@@ -25,10 +25,10 @@ def item_object(item):
     return bus.get_object(name, path, introspect=False)
 
 
-def menu():  # (object, [(id, label shown or None for a separator)])
+def menu(parent=0):  # (object, [(id, label shown or None for a separator)]), one level deep
     obj = bus.get_object(sys.argv[2].partition(" ")[0], item_object(sys.argv[2]).Get(ITEM, "Menu", dbus_interface=PROPS),
                          introspect=False)
-    _, layout = obj.GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface=MENU)
+    _, layout = obj.GetLayout(parent, 1, dbus.Array([], signature="s"), dbus_interface=MENU)
     return obj, [(int(c[0]), None if c[1].get("type") == "separator" else re.sub("_(.?)", r"\1", str(c[1].get("label")), flags=re.S))
                  for c in layout[2]]
 
@@ -95,7 +95,7 @@ def main(command, *args):
         value = item_object(args[0]).Get(ITEM, args[1], dbus_interface=PROPS)
         print(" ".join(f"{int(w)}x{int(h)}:{len(d)}" for w, h, d in value) if args[1] == "IconPixmap" else value)
     elif command == "labels":
-        print(*(json.dumps(label, ensure_ascii=False) for _, label in menu()[1]), sep="\n")
+        print(*(json.dumps(label, ensure_ascii=False) for _, label in menu(int(args[1]) if args[1:] else 0)[1]), sep="\n")
     elif command == "click":
         obj, items = menu()
         ids = [i for i, label in items if label == args[1]] or sys.exit(f"no menu item labelled {json.dumps(args[1])}")

@@ -99,7 +99,13 @@ phase_protocol() {
     start_zaprun
     require_within "the item registers" "$E2E_DEADLINE" sni_item_count_is 1
     check "  by its connection's own name, as Qt's own item does" eval '[[ $(sni_item) == :* ]]'
-    item=$(sni_item) && quit=$(sni id "$item" "Quit ZapRun") && all=$(sni menu "$item" GetLayout '[0, -1, []]')
+    item=$(sni_item) && quit=$(sni id "$item" "Quit ZapRun") && page=$(sni id "$item" "Scripts 1–500")
+    check_eq "a page not yet shown is filled for a host that asks for its items" \
+        "$(printf '"script %d"\n' {0..499})" "$(sni labels "$item" "$page")"
+    page=$(sni id "$item" "Scripts 501–501")
+    check_eq "  one about to be shown: the host is told to fetch it, once" "true false" \
+        "$(sni menu "$item" AboutToShow "[$page]") $(sni menu "$item" AboutToShow "[$page]")"
+    all=$(sni menu "$item" GetLayout '[0, -1, []]')
     for row in "${MENU_CALLS[@]}"; do
         call=${row%%|*} answer=${row#*|} && args=${call#* }
         check_eq "$call" "${answer/(all levels)/$all}" "$(sni menu "$item" "${call%% *}" "${args//\$quit/$quit}")"

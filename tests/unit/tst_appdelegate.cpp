@@ -136,22 +136,56 @@ private slots:
         QTest::newRow("pages: inserted before an unchanged tail")
             << paged << paged.mid(0, 600) + three + paged.mid(600);
         QTest::newRow("pages: a page emptied") << paged << paged.mid(0, 500) + paged.mid(1000);
+        QTest::newRow("pages: inserted in a page not yet shown")
+            << paged << paged.mid(0, 100) + three + paged.mid(100);
         QTest::newRow("pages to a few") << paged << three;
         QTest::newRow("a few to a huge library") << three << numbered(10000);
     }
 
     // Only the changed items are replaced; each submenu is titled with the range it holds and,
-    // however many scripts there are, fits the screen.
+    // however many scripts there are, fits the screen. The second page is shown before the
+    // change, the others only after it.
     void theMenuFollowsEveryChange()
     {
         QFETCH(QStringList, shown);
         QFETCH(QStringList, changed);
         store_->defaults->setStringArray(all_scripts_name, shown);
+        if (QAction *second = delegate_->menu()->actions().value(4); second && second->menu())
+            second->menu()->popup({}), second->menu()->hide();
         store_->defaults->setStringArray(all_scripts_name, changed);
+        QVERIFY(popsUpWithinTheScreen(*delegate_->menu()));
         QCOMPARE(titles(*delegate_->menu(), true, 3), changed);
         QCOMPARE(pageTitles(*delegate_->menu()), pageTitles(*delegate_->menu(), true));
         QCOMPARE(pageTitles(*delegate_->menu()).isEmpty(), changed.size() <= 500);
-        QVERIFY(popsUpWithinTheScreen(*delegate_->menu()));
+    }
+
+    // Pages first shown after an add and a delete hold their ranges of the names as they are
+    // then; a choice there runs exactly its entry, here the second of two equal names.
+    void aPageIsFilledOnItsFirstShow()
+    {
+        QStringList names = numbered(1200);
+        QStringList bodies;
+        for (const QString &name : std::as_const(names))
+            bodies << "echo '" + name + "'" + marker;
+        const auto store = [&] {
+            store_->defaults->setStringArray(all_scripts, bodies);
+            store_->defaults->setStringArray(all_scripts_name, names);
+        };
+        store();
+        names.insert(100, QStringLiteral("script 1100")), bodies.insert(100, "echo copy" + marker);
+        store();
+        names.remove(300), bodies.remove(300);
+        store();
+        QCOMPARE(pageTitles(*delegate_->menu()),
+                 list("Scripts 1–500|Scripts 501–1000|Scripts 1001–1200"));
+        for (const qsizetype page : {0, 2}) {
+            QMenu &menu = *delegate_->menu()->actions().value(3 + page)->menu();
+            menu.popup({});
+            QCOMPARE(titles(menu), names.mid(page * 500, 500));
+            menu.hide();
+        }
+        delegate_->menu()->actions().value(5)->menu()->actions().value(100)->trigger();
+        QCOMPARE(ran(), QByteArray("script 1100\n"));
     }
 
     // Where Qt alone leaves the item it selects out of sight: a first Up or Down, one after the
