@@ -37,13 +37,6 @@ for bin in "$ZAPRUN_BIN" "$MINIMAL_BIN" "$WATCH_BIN"; do
     [[ -x $bin ]] || fail "missing $bin (build with -DZAPRUN_BUILD_BENCH=ON; libx11-dev)"
 done
 
-# Runs in the background job that spawn makes: stamps the time, then becomes the program.
-stamp_and_exec() {
-    printf '%s\n' "${EPOCHREALTIME/./}" >"$1"
-    shift
-    exec "$@"
-}
-
 # icon_of NAME : a window of that WM_CLASS instance is viewable inside the panel.
 icon_of() {
     local id
@@ -79,13 +72,6 @@ measure() {
     pss=$(awk '/^Pss:/ {print $2}' "/proc/$app_pid/smaps_rollup")
     stop_process "$app_pid"
     echo "$label $(((t1 - t0) / 100)) $rss $pss" >>"$RESULTS"
-}
-
-# summary LABEL COLUMN : "median min max" of one column of one program's runs.
-summary() {
-    awk -v l="$1" -v c="$2" '$1 == l {print $c}' "$RESULTS" | sort -n |
-        awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-             print m, v[1], v[NR]}'
 }
 
 start_desktop 800x600x24
