@@ -2,10 +2,11 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck disable=SC2317 # functions run through spawn and wait_for
 # Start-up benchmark: time from exec until the tray icon is embedded in a real tray host, and
-# resident memory after one second idle, for ZapRun with a library of 100 scripts against the
+# resident memory after one second idle, for ZapRun with a library of SCRIPTS scripts against the
 # minimal Qt tray application, started alternately on one Xvfb display with one trayer.
 #
-#   bench/startup.sh [BUILD_DIR]      (default: build-perf; RUNS=N runs of each, default 11)
+#   bench/startup.sh [BUILD_DIR]      (default: build-perf; RUNS=N runs of each, default 11;
+#                                      SCRIPTS=N scripts in the library, default 100)
 #
 # BUILD_DIR must hold zaprun, bench/minimal_tray and bench/tray_embed_watch (a build with
 # -DZAPRUN_BUILD_BENCH=ON and libx11-dev installed). Needs xvfb, openbox, trayer, x11-utils.
@@ -19,7 +20,7 @@
 BENCH_DIR=$(cd "$(dirname "$0")" && pwd)
 BUILD_DIR=$(cd "${1:-$BENCH_DIR/../build-perf}" && pwd) || exit 2
 RUNS=${RUNS:-11}
-SCRIPTS=100
+SCRIPTS=${SCRIPTS:-100}
 ZAPRUN_BIN=$BUILD_DIR/zaprun
 MINIMAL_BIN=$BUILD_DIR/bench/minimal_tray
 WATCH_BIN=$BUILD_DIR/bench/tray_embed_watch
@@ -29,31 +30,12 @@ export E2E_TEST_TIMEOUT
 
 # shellcheck source-path=SCRIPTDIR source=../tests/e2e/lib.sh
 . "$BENCH_DIR/../tests/e2e/lib.sh"
+# shellcheck source-path=SCRIPTDIR source=library.sh
+. "$BENCH_DIR/library.sh"
 
 for bin in "$ZAPRUN_BIN" "$MINIMAL_BIN" "$WATCH_BIN"; do
     [[ -x $bin ]] || fail "missing $bin (build with -DZAPRUN_BUILD_BENCH=ON; libx11-dev)"
 done
-
-# A library of SCRIPTS scripts of about 1 KiB each.
-prepare_store() {
-    local i pad names=() bodies=()
-    pad=$(printf '%*s' 1000 '' | tr ' ' '#')
-    for ((i = 0; i < SCRIPTS; i++)); do
-        names+=("\"script number $i\"")
-        bodies+=("\"# $pad\\necho $i\\n\"")
-    done
-    mkdir -p "$XDG_CONFIG_HOME/zaprun"
-    printf '{\n    "all scripts names": [%s],\n    "all scripts": [%s]\n}\n' \
-        "$(IFS=,; echo "${names[*]}")" "$(IFS=,; echo "${bodies[*]}")" >"$(store_file)"
-    chmod 0600 "$(store_file)"
-}
-
-# Runs in the background job that spawn makes: stamps the time, then becomes the program.
-stamp_and_exec() {
-    printf '%s\n' "${EPOCHREALTIME/./}" >"$1"
-    shift
-    exec "$@"
-}
 
 # icon_of NAME : a window of that WM_CLASS instance is viewable inside the panel.
 icon_of() {
@@ -92,16 +74,9 @@ measure() {
     echo "$label $(((t1 - t0) / 100)) $rss $pss" >>"$RESULTS"
 }
 
-# summary LABEL COLUMN : "median min max" of one column of one program's runs.
-summary() {
-    awk -v l="$1" -v c="$2" '$1 == l {print $c}' "$RESULTS" | sort -n |
-        awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-             print m, v[1], v[NR]}'
-}
-
 start_desktop 800x600x24
 PANEL=$(tray_panel) || fail "no panel"
-prepare_store
+write_library "$SCRIPTS"
 RESULTS=$E2E_ROOT/results
 : >"$RESULTS"
 note "$(uptime)"
