@@ -107,6 +107,23 @@ bool readToEnd(int fd, qsizetype expected, QByteArray &bytes)
     }
 }
 
+// Whether the rest of the file has that digest, read a block at a time: a library that has not
+// changed is not held twice.
+bool hasDigest(int fd, size_t digest)
+{
+    Digest rest;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return rest.result() == digest;
+        if (got < 0 && errno != EINTR)
+            return false;
+        if (got > 0)
+            rest.add(QByteArrayView(buffer, got));
+    }
+}
+
 } // namespace
 
 void Digest::add(QByteArrayView bytes)
@@ -161,7 +178,7 @@ qint64 linkCount(const QString &path)
 }
 
 // Opened without blocking, so that a FIFO in the store's place cannot hang the start.
-Version read(const QString &path)
+Version read(const QString &path, std::optional<size_t> known)
 {
     Version version;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -177,11 +194,16 @@ Version read(const QString &path)
     if (!S_ISREG(info.st_mode))
         version.problem = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder")
                                                 : QStringLiteral("it is not a regular file");
-    else if (!readToEnd(fd, qsizetype(info.st_size), version.bytes))
+    else if (known && hasDigest(fd, *known))
+        version.digest = *known;
+    else if (::lseek(fd, 0, SEEK_SET) != 0 ||
+             !readToEnd(fd, qsizetype(info.st_size), version.bytes))
         version.problem = lastError();
-    Digest digest;
-    digest.add(version.bytes);
-    version.digest = digest.result();
+    if (version.digest == 0) {
+        Digest digest;
+        digest.add(version.bytes);
+        version.digest = digest.result();
+    }
     // The identity of what was read: a change made during the read shows as a later version.
     if (::fstat(fd, &info) == 0)
         version.identity = identityOf(info);
