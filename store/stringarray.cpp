@@ -80,18 +80,17 @@ QByteArray escaped(const QString &string)
     return text;
 }
 
-// The elements of a JSON array's text, as Qt reads them.
-QStringList decoded(QByteArrayView elements)
+// A string's JSON text as Qt reads it. Without escapes, that is the UTF-8 between the quotes
+// (a byte-order mark at its start dropped, as Qt's reader and QString::fromUtf8 both do).
+QString decoded(QByteArrayView token)
 {
+    const QByteArrayView inner = token.sliced(1, token.size() - 2);
+    if (!inner.contains('\\'))
+        return QString::fromUtf8(inner);
     QByteArray array;
-    array.reserve(elements.size() + 2);
-    array.append('[').append(elements).append(']');
-    const QJsonArray values = QJsonDocument::fromJson(array).array();
-    QStringList strings;
-    strings.reserve(values.size());
-    for (const QJsonValue &value : values)
-        strings.append(value.toString());
-    return strings;
+    array.reserve(token.size() + 2);
+    array.append('[').append(token).append(']');
+    return QJsonDocument::fromJson(array).array().first().toString();
 }
 
 bool sameData(const QString &a, const QString &b)
@@ -129,14 +128,18 @@ QString StringArray::at(qsizetype i) const
 {
     if (strings_)
         return strings_->at(i);
-    const QStringList one = decoded(elementText(i));
-    return one.isEmpty() ? QString() : one.first();
+    return decoded(elementText(i));
 }
 
 QStringList StringArray::toList() const
 {
-    if (!strings_)
-        strings_ = decoded(textView());
+    if (!strings_) {
+        QStringList strings;
+        strings.reserve(ends_.size());
+        for (qsizetype i = 0; i < ends_.size(); ++i)
+            strings.append(decoded(elementText(i)));
+        strings_ = strings;
+    }
     return *strings_;
 }
 

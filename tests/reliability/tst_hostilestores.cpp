@@ -400,6 +400,7 @@ private slots:
                                 "\u03c0 \u2192 \U0001F600",
                                 QString(QChar(0xD800)) + "lone",
                                 "",
+                                QStringLiteral("\uFEFFstarts with a mark"),
                                 "last"};
         QJsonArray names;
         for (qsizetype i = 0; i < bodies.size(); ++i)
