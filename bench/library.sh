@@ -2,17 +2,18 @@
 # shellcheck shell=bash disable=SC2317 # stamp_and_exec runs through spawn
 # What the start-up benchmarks share.
 
-# write_library COUNT : the store holds COUNT scripts of about 1 KiB each, "script number I".
+# write_library COUNT : the store holds COUNT scripts of about 1 KiB each, "script number I",
+# laid out as ZapRun writes it; with LAYOUT=line, each array on one line, as another program may.
 write_library() {
-    local i pad names=() bodies=()
-    pad=$(printf '%*s' 1000 '' | tr ' ' '#')
-    for ((i = 0; i < $1; i++)); do
-        names+=("\"script number $i\"")
-        bodies+=("\"# $pad\\necho $i\\n\"")
-    done
     mkdir -p "$XDG_CONFIG_HOME/zaprun"
-    printf '{\n    "all scripts names": [%s],\n    "all scripts": [%s]\n}\n' \
-        "$(IFS=,; echo "${names[*]}")" "$(IFS=,; echo "${bodies[*]}")" >"$(store_file)"
+    python3 - "$1" "${LAYOUT:-}" >"$(store_file)" <<'PY'
+import json, sys
+count, layout = int(sys.argv[1]), sys.argv[2]
+library = {"all scripts names": ["script number %d" % i for i in range(count)],
+           "all scripts": ["# %s\necho %d\n" % ("#" * 1000, i) for i in range(count)]}
+indent = None if layout == "line" else 4
+print(json.dumps(library, indent=indent, sort_keys=True, ensure_ascii=False))
+PY
     chmod 0600 "$(store_file)"
 }
 

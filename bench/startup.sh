@@ -21,7 +21,7 @@ BENCH_DIR=$(cd "$(dirname "$0")" && pwd)
 BUILD_DIR=$(cd "${1:-$BENCH_DIR/../build-perf}" && pwd) || exit 2
 RUNS=${RUNS:-11}
 SCRIPTS=${SCRIPTS:-100}
-ZAPRUN_BIN=$BUILD_DIR/zaprun
+ZAPRUN_BIN=${ZAPRUN_BIN:-$BUILD_DIR/zaprun}
 MINIMAL_BIN=$BUILD_DIR/bench/minimal_tray
 WATCH_BIN=$BUILD_DIR/bench/tray_embed_watch
 # Each run takes about 1.5 s; the harness's watchdog must not end the benchmark.
