@@ -85,7 +85,7 @@ ViewController::ViewController(Defaults &defaults, QWidget *parent)
     connect(&app, &AppState::didResignActive, this, &ViewController::deactivate);
     connect(&app, &AppState::didHide, this, &ViewController::windowWillClose);
     if (library::userAlreadyExist(defaults_, all_scripts_name))
-        tableViewDat_.append(returnAllNames());
+        tableViewDat_ = returnAllNames(); // shared with the store's list
 }
 
 // The table outlives this destructor's body as a child widget and may still ask its model for
