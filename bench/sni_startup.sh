@@ -21,7 +21,7 @@ BENCH_DIR=$(cd "$(dirname "$0")" && pwd)
 BUILD_DIR=$(cd "${1:-$BENCH_DIR/../build-perf}" && pwd) || exit 2
 RUNS=${RUNS:-11}
 read -ra SIZES <<<"${SIZES:-100 10000}"
-ZAPRUN_BIN=$BUILD_DIR/zaprun
+ZAPRUN_BIN=${ZAPRUN_BIN:-$BUILD_DIR/zaprun}
 MINIMAL_BIN=$BUILD_DIR/bench/minimal_tray
 E2E_TEST_TIMEOUT=$((120 + ${#SIZES[@]} * (RUNS + 1) * 2 * 8)) # read by lib.sh
 export E2E_TEST_TIMEOUT

@@ -194,6 +194,11 @@ sni() { "${E2E_AS_USER[@]}" /usr/bin/python3 "$E2E_DIR/sni.py" "$@"; }
 sni_item() { sni items 2>/dev/null | head -n 1 | grep .; }
 sni_item_count_is() { [[ $(sni items 2>/dev/null | grep -c .) -eq $1 ]]; }
 start_sni_panel() { spawn "$@" && PANEL_PID=$E2E_LAST_PID && wait_for "$E2E_DEADLINE" sni host || fail "$1 registered no host"; }
+start_lxqt_panel() { # its statusnotifier plugin alone: D-Bus icons only, no XEmbed
+    mkdir -p "$XDG_CONFIG_HOME/lxqt" && printf '%b' '[General]\npanels=top\n[top]\nplugins=sn\nposition=Top\n' \
+        '[sn]\ntype=statusnotifier\n' >"$XDG_CONFIG_HOME/lxqt/panel.conf"
+    start_sni_panel lxqt-panel lxqt-panel
+}
 restart_gnome_shell() { # the shell ended (when running) and started again; up once its watcher is
     [[ -z $PANEL_PID ]] || stop_process "$PANEL_PID"
     spawn gnome-shell gnome-shell --x11 --sm-disable && PANEL_PID=$E2E_LAST_PID

@@ -22,15 +22,13 @@ quit_through_menu() {
 # then restarted; the item as the host reads it, its menu exactly, two scripts run through it.
 phase_lxqt() {
     start_xvfb && start_session_bus && prepare_store
-    mkdir -p "$XDG_CONFIG_HOME/lxqt" && printf '%b' '[General]\npanels=top\n[top]\nplugins=sn\nposition=Top\n' \
-        '[sn]\ntype=statusnotifier\n' >"$XDG_CONFIG_HOME/lxqt/panel.conf"
     start_zaprun
     require_within "no tray yet: one line on stderr" "$E2E_DEADLINE" eval '[[ $(zaprun_stderr_lines) == 1 ]]'
     local round before item
     for round in "started late" restarted; do
         [[ $round == restarted ]] && stop_process "$PANEL_PID" &&
             check_within "the item is gone with the host" "$E2E_DEADLINE" sni_item_count_is 0
-        start_sni_panel lxqt-panel lxqt-panel
+        start_lxqt_panel
         require_within "lxqt-panel $round: the item registers" "$E2E_DEADLINE" sni_item_count_is 1
         check_within "  the panel shows the zR icon" "$E2E_DEADLINE" x_panel_shows_icon
     done
