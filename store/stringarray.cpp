@@ -113,15 +113,22 @@ StringArray StringArray::fromText(const QByteArray &text, qsizetype offset,
 {
     StringArray array;
     array.strings_.reset();
-    array.text_ = Text{text, offset};
+    array.text_.emplace();
+    if (!ends.isEmpty())
+        array.text_->append(Piece{text, offset, ends.last()});
     array.ends_ = ends;
     return array;
 }
 
 QByteArrayView StringArray::elementText(qsizetype i) const
 {
-    const qsizetype from = start(i) + kIndent;
-    return textView().sliced(from, ends_[i] - from);
+    qsizetype from = start(i) + kIndent;
+    for (const Piece &piece : *text_) {
+        if (from < piece.length)
+            return piece.view().sliced(from, ends_[i] - start(i) - kIndent);
+        from -= piece.length;
+    }
+    return {};
 }
 
 QString StringArray::at(qsizetype i) const
@@ -145,26 +152,23 @@ QStringList StringArray::toList() const
 
 void StringArray::append(const QString &string)
 {
-    if (text_) {
-        ownText();
+    if (text_)
         appendText(escaped(string));
-    }
     if (strings_)
         strings_->append(string);
 }
 
+// The element goes with the separator after it; the last one, with the separator before it.
 void StringArray::removeAt(qsizetype i)
 {
     if (text_) {
-        ownText();
-        // The element and the separator after it; the last one, with the separator before it.
         const bool last = i + 1 == ends_.size();
         const qsizetype from = last ? std::max<qsizetype>(start(i) - 2, 0) : start(i);
-        const qsizetype removed = (last ? ends_[i] : start(i + 1)) - from;
-        text_->buffer.remove(from, removed);
+        const qsizetype to = last ? ends_[i] : start(i + 1);
+        cut(from, to);
         ends_.removeAt(i);
         for (qsizetype j = i; j < ends_.size(); ++j)
-            ends_[j] -= removed;
+            ends_[j] -= to - from;
     }
     if (strings_)
         strings_->removeAt(i);
@@ -178,20 +182,24 @@ void StringArray::resize(qsizetype size)
         append(QString());
 }
 
-QByteArray StringArray::text(const StringArray &before)
+QByteArrayList StringArray::text(const StringArray &before)
 {
     if (!text_) {
-        text_ = Text{};
+        text_.emplace();
         for (qsizetype i = 0; i < strings_->size(); ++i) {
             const QString &string = strings_->at(i);
             const std::optional<QByteArrayView> kept = before.keptText(string, i);
             appendText(kept ? *kept : QByteArrayView(escaped(string)));
         }
     }
-    const QByteArrayView view = textView();
-    if (view.size() == text_->buffer.size())
-        return text_->buffer;
-    return QByteArray::fromRawData(view.data(), view.size());
+    QByteArrayList pieces;
+    for (const Piece &piece : *text_) {
+        const QByteArrayView view = piece.view();
+        pieces.append(view.size() == piece.bytes.size()
+                          ? piece.bytes
+                          : QByteArray::fromRawData(view.data(), view.size()));
+    }
+    return pieces;
 }
 
 // The text this array holds for the very string at i or one place away.
@@ -208,30 +216,63 @@ std::optional<QByteArrayView> StringArray::keptText(const QString &string, qsize
 
 bool StringArray::operator==(const StringArray &other) const
 {
-    if (text_ && other.text_)
-        return ends_ == other.ends_ && textView() == other.textView();
-    return toList() == other.toList();
+    if (!text_ || !other.text_)
+        return toList() == other.toList();
+    if (ends_ != other.ends_)
+        return false;
+    for (qsizetype i = 0; i < ends_.size(); ++i) {
+        if (elementText(i) != other.elementText(i))
+            return false;
+    }
+    return true;
 }
 
-QByteArrayView StringArray::textView() const
+// Removes bytes from..to of the joined text from the pieces, which keep their bytes.
+void StringArray::cut(qsizetype from, qsizetype to)
 {
-    return QByteArrayView(text_->buffer).sliced(text_->offset, ends_.isEmpty() ? 0 : ends_.last());
+    QList<Piece> kept;
+    qsizetype at = 0;
+    for (const Piece &piece : std::as_const(*text_)) {
+        const qsizetype end = at + piece.length;
+        if (from > at)
+            kept.append(Piece{piece.bytes, piece.offset, std::min(end, from) - at});
+        if (to < end)
+            kept.append(Piece{piece.bytes, piece.offset + std::max<qsizetype>(to - at, 0),
+                              end - std::max(to, at)});
+        at = end;
+    }
+    text_ = kept;
+    joinPieces();
 }
 
-// The text is copied out of a file's bytes before its first change.
-void StringArray::ownText()
-{
-    const QByteArrayView view = textView();
-    if (view.size() != text_->buffer.size())
-        text_->buffer = view.toByteArray();
-    text_->offset = 0;
-}
-
+// An element goes onto the end of the last piece where no other array shares it, else into a
+// piece of its own.
 void StringArray::appendText(QByteArrayView element)
 {
-    QByteArray &buffer = text_->buffer;
+    QByteArray bytes;
     if (!ends_.isEmpty())
-        buffer.append(",\n");
-    buffer.append(QByteArray(kIndent, ' ')).append(element);
-    ends_.append(buffer.size());
+        bytes.append(",\n");
+    bytes.append(QByteArray(kIndent, ' ')).append(element);
+    const qsizetype end = (ends_.isEmpty() ? 0 : ends_.last()) + bytes.size();
+    Piece *last = text_->isEmpty() ? nullptr : &text_->last();
+    if (last && last->bytes.isDetached() && last->offset + last->length == last->bytes.size()) {
+        last->bytes.append(bytes);
+        last->length += bytes.size();
+    } else {
+        text_->append(Piece{bytes, 0, bytes.size()});
+    }
+    ends_.append(end);
+    joinPieces();
+}
+
+// Past kMostPieces, the pieces are copied into one.
+void StringArray::joinPieces()
+{
+    if (text_->size() <= kMostPieces)
+        return;
+    QByteArray joined;
+    joined.reserve(ends_.isEmpty() ? 0 : ends_.last());
+    for (const Piece &piece : std::as_const(*text_))
+        joined.append(piece.view());
+    text_ = QList<Piece>{Piece{joined, 0, joined.size()}};
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QList>
 #include <QStringList>
 
@@ -36,25 +37,32 @@ public:
     // Grows with empty strings, or drops the last elements.
     void resize(qsizetype size);
 
-    // The elements' texts joined, made now if need be: an element that `before` holds in the
-    // same place or one place away keeps its text there. Valid while the array is unchanged.
-    QByteArray text(const StringArray &before = {});
+    // The elements' texts joined, as pieces to write in turn, made now if need be: an element
+    // that `before` holds in the same place or one place away keeps its text there. The pieces
+    // are valid while the array is unchanged.
+    QByteArrayList text(const StringArray &before = {});
     bool operator==(const StringArray &other) const;
 
 private:
+    // A stretch of the text: bytes of `bytes` from `offset` on, shared, never changed in place.
+    // A delete cuts a piece in two and an add appends one, so copies that share the bodies of a
+    // library stay shared; past kMostPieces they are joined into one.
+    struct Piece {
+        QByteArray bytes;
+        qsizetype offset = 0;
+        qsizetype length = 0;
+        QByteArrayView view() const { return QByteArrayView(bytes).sliced(offset, length); }
+    };
+    static constexpr qsizetype kMostPieces = 16;
+
     qsizetype start(qsizetype i) const { return i == 0 ? 0 : ends_[i - 1] + 2; }
-    QByteArrayView textView() const;
     QByteArrayView elementText(qsizetype i) const;
     std::optional<QByteArrayView> keptText(const QString &string, qsizetype i) const;
-    void ownText();
+    void cut(qsizetype from, qsizetype to);
     void appendText(QByteArrayView element);
+    void joinPieces();
 
-    // The text lives in buffer_ from offset_ on: a file's bytes, shared until changed.
-    struct Text {
-        QByteArray buffer;
-        qsizetype offset = 0;
-    };
-    std::optional<Text> text_;
-    QList<qsizetype> ends_; // relative to the offset
+    std::optional<QList<Piece>> text_; // the elements' texts joined by ",\n", in pieces
+    QList<qsizetype> ends_;            // where each element ends in the joined text
     mutable std::optional<QStringList> strings_;
 };

@@ -112,8 +112,8 @@ QString pairedNames(const QString &path)
 }
 
 // The changes the editor makes of a library: deletes at each end and within, an add, a
-// hand-edited store's bodies padded or cut to its names.
-constexpr int kChanges = 6;
+// hand-edited store's bodies padded or cut to its names, a session of adds and deletes.
+constexpr int kChanges = 7;
 template <typename List> void change(List &list, int step)
 {
     switch (step) {
@@ -127,8 +127,13 @@ template <typename List> void change(List &list, int step)
         return list.append(QStringLiteral("new \"\u00e9\"\n"));
     case 5:
         return list.resize(list.size() + 1);
-    default:
+    case 6:
         return list.resize(list.size() - 2);
+    default: // a session's worth of adds and deletes
+        for (int n = 0; n < 20; ++n) {
+            list.append(QStringLiteral("added %1").arg(n));
+            list.removeAt(1);
+        }
     }
 }
 
@@ -452,7 +457,6 @@ private slots:
                                             {all_scripts, QJsonArray::fromStringList(expected)}})
                                 .toJson()
                                 .replace("\xEF\xBB\xBF", "\\ufeff"));
-                bodies = library::storedScripts(Defaults(path_));
             }
             QCOMPARE(bodies.size(), expected.size());
             for (qsizetype i = 0; i < bodies.size(); ++i)
@@ -460,6 +464,10 @@ private slots:
             if (expected.size() < 3)
                 break;
         }
+        const StringArray reread = library::storedScripts(Defaults(path_));
+        QCOMPARE(reread.size(), expected.size());
+        for (qsizetype i = 0; i < reread.size(); ++i)
+            QCOMPARE(reread.at(i), expected[i]);
     }
 
     void aDamagedStoreStartsAndLosesNothing_data()
