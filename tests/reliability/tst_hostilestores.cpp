@@ -129,11 +129,11 @@ template <typename List> void change(List &list, int step)
         return list.resize(list.size() + 1);
     case 6:
         return list.resize(list.size() - 2);
-    default: // a session's worth of adds and deletes
-        for (int n = 0; n < 20; ++n) {
+    default: // a session's worth of adds, then every other one deleted
+        for (int n = 0; n < 40; ++n)
             list.append(QStringLiteral("added %1").arg(n));
-            list.removeAt(1);
-        }
+        for (int n = 0; n < 20; ++n)
+            list.removeAt(list.size() - 2 - n);
     }
 }
 
