@@ -185,8 +185,8 @@ void StringArray::resize(qsizetype size)
 QByteArrayList StringArray::text(const StringArray &before)
 {
     if (!text_) {
-        text_.emplace();
-        for (qsizetype i = 0; i < strings_->size(); ++i) {
+        keepTextOfPrefix(before);
+        for (qsizetype i = ends_.size(); i < strings_->size(); ++i) {
             const QString &string = strings_->at(i);
             const std::optional<QByteArrayView> kept = before.keptText(string, i);
             appendText(kept ? *kept : QByteArrayView(escaped(string)));
@@ -200,6 +200,22 @@ QByteArrayList StringArray::text(const StringArray &before)
                           : QByteArray::fromRawData(view.data(), view.size()));
     }
     return pieces;
+}
+
+// The strings this array begins with that `before` begins with too keep its pieces, uncopied.
+void StringArray::keepTextOfPrefix(const StringArray &before)
+{
+    qsizetype kept = 0;
+    if (before.text_ && before.strings_) {
+        const qsizetype most = std::min(strings_->size(), before.strings_->size());
+        while (kept < most && sameData(strings_->at(kept), before.strings_->at(kept)))
+            ++kept;
+    }
+    text_ = kept > 0 ? before.text_ : QList<Piece>();
+    ends_ = before.ends_;
+    if (kept < ends_.size())
+        cut(kept == 0 ? 0 : ends_[kept - 1], ends_.last());
+    ends_.resize(kept);
 }
 
 // The text this array holds for the very string at i or one place away.

@@ -58,6 +58,7 @@ private:
     qsizetype start(qsizetype i) const { return i == 0 ? 0 : ends_[i - 1] + 2; }
     QByteArrayView elementText(qsizetype i) const;
     std::optional<QByteArrayView> keptText(const QString &string, qsizetype i) const;
+    void keepTextOfPrefix(const StringArray &before);
     void cut(qsizetype from, qsizetype to);
     void appendText(QByteArrayView element);
     void joinPieces();
