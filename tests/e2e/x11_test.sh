@@ -26,7 +26,8 @@ phase_agent() {
     DISPLAY=$DISPLAY.0 start_zaprun && wait_exit "$E2E_LAST_PID"
     check_eq "a second zaprun on the same display exits 0, saying nothing" "0 " "$EXIT_STATUS $(zaprun_stderr "$ZAPRUN_LAST_LOG")"
     check_within "  and the first brings its editor forward" "$E2E_DEADLINE" shown_count_is 1
-    activate "$(shown_windows)" && keys alt+F4
+    local editor=$(shown_windows)
+    activate "$editor" && wait_for "$E2E_DEADLINE" in_front_with_focus "$editor" && keys alt+F4
     require_within "Alt+F4 hides the editor" "$E2E_DEADLINE" shown_count_is 0
     local socket=$(compgen -G "$XDG_RUNTIME_DIR/zaprun-*.socket")
     check "the single-instance socket is its user's only" eval '[[ $(stat -c %a "$socket") == 700 ]]'
