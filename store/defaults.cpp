@@ -8,8 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include <algorithm>
-#include <cstring>
+#include <future>
 #include <limits>
 #include <utility>
 

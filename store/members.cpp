@@ -13,8 +13,6 @@ namespace ondemand = simdjson::ondemand;
 
 namespace {
 
-constexpr qsizetype kIndent = 8; // an element's indent inside the store's object
-
 // A token as simdjson gives it runs on over the blanks that follow it.
 std::string_view trimmed(std::string_view token)
 {
@@ -58,17 +56,18 @@ StringArray arrayOf(const QByteArray &bytes, const std::vector<std::string_view>
         return token.data() - base;
     };
     const auto laidOut = [&](std::size_t i) {
-        const qsizetype gap = i == 0 ? kIndent : kIndent + 2;
+        const qsizetype gap = i == 0 ? StringArray::kIndent : StringArray::kIndent + 2;
         const qsizetype from = startOf(tokens[i]) - gap;
-        return from >= 0 && QByteArrayView(base + from, gap) ==
-                                (i == 0 ? QByteArray(gap, ' ') : ",\n" + QByteArray(kIndent, ' '));
+        return from >= 0 &&
+               QByteArrayView(base + from, gap) ==
+                   (i == 0 ? QByteArray(gap, ' ') : ",\n" + QByteArray(StringArray::kIndent, ' '));
     };
     QList<qsizetype> ends;
     ends.reserve(qsizetype(tokens.size()));
     if (!tokens.empty() && std::all_of(tokens.begin(), tokens.end(), [&](const auto &token) {
             return laidOut(std::size_t(&token - tokens.data()));
         })) {
-        const qsizetype offset = startOf(tokens.front()) - kIndent;
+        const qsizetype offset = startOf(tokens.front()) - StringArray::kIndent;
         for (const std::string_view token : tokens)
             ends.append(startOf(token) + qsizetype(token.size()) - offset);
         return StringArray::fromText(bytes, offset, ends);
@@ -77,7 +76,8 @@ StringArray arrayOf(const QByteArray &bytes, const std::vector<std::string_view>
     for (const std::string_view token : tokens) {
         if (!text.isEmpty())
             text.append(",\n");
-        text.append(QByteArray(kIndent, ' ')).append(token.data(), qsizetype(token.size()));
+        text.append(QByteArray(StringArray::kIndent, ' '))
+            .append(token.data(), qsizetype(token.size()));
         ends.append(text.size());
     }
     return StringArray::fromText(text, 0, ends);

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr qsizetype kIndent = 8; // an element's indent inside the store's object
-
 // Qt's reader drops U+FEFF at the start of a string as a byte-order mark; escaped, it stays.
 constexpr char16_t kByteOrderMark = 0xFEFF;
 

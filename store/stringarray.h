@@ -26,6 +26,8 @@ public:
     static StringArray fromText(const QByteArray &text, qsizetype offset,
                                 const QList<qsizetype> &ends);
 
+    static constexpr qsizetype kIndent = 8; // an element's indent inside the store's object
+
     qsizetype size() const { return strings_ ? strings_->size() : ends_.size(); }
     bool isEmpty() const { return size() == 0; }
     QString at(qsizetype i) const;
