@@ -22,7 +22,9 @@ phase_agent() {
     check_eq "no display: exit status 1, one line on stderr" "1 1" "$EXIT_STATUS $(file_lines "$E2E_LOGS/nodisplay.err")"
     check "  about the display, and no store written" eval 'grep -qi display "$E2E_LOGS/nodisplay.err" && ! test -e "$(store_file)"'
     start_desktop
+    write_store alpha "$(log alpha)" "beta two" "$(log beta)"
     start_in_tray start_zaprun "one icon embeds in the tray"
+    require "item 4 runs the second script" eval 'choose 4 && wait_for "$E2E_DEADLINE" ran_log_is beta'
     DISPLAY=$DISPLAY.0 start_zaprun && wait_exit "$E2E_LAST_PID"
     check_eq "a second zaprun on the same display exits 0, saying nothing" "0 " "$EXIT_STATUS $(zaprun_stderr "$ZAPRUN_LAST_LOG")"
     check_within "  and the first brings its editor forward" "$E2E_DEADLINE" shown_count_is 1
@@ -37,7 +39,7 @@ phase_agent() {
         /usr/bin/python3 -c "$REOPEN" "$socket"
     check_holds "  its re-open request is ignored" 1000 eval 'alive "$ZAPRUN_PID" && shown_count_is 0'
     quits_cleanly
-    check_eq "  with nothing on stderr" "" "$(zaprun_stderr)"
+    check_eq "  with nothing on stderr, having run only the chosen script" "|beta" "$(zaprun_stderr)|$(cat "$HOME/ran.log")"
     check_within "  its icon leaves the tray" "$E2E_DEADLINE" tray_icon_count_is 0
 }
 
