@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# shellcheck shell=bash disable=SC2317 # stamp_and_exec runs through spawn
+# shellcheck shell=bash disable=SC2317,SC2034 # stamp_and_exec runs through spawn; IDLE_MEMORY is read by the caller
 # What the start-up benchmarks share.
 
 # write_library COUNT : the store holds COUNT scripts of about 1 KiB each, "script number I",
@@ -29,4 +29,13 @@ summary() {
     awk -v l="$1" -v c="$2" '$1 == l {print $c}' "$RESULTS" | sort -n |
         awk '{v[NR] = $1} END {m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
              print m, v[1], v[NR]}'
+}
+
+# idle_memory PID LABEL : IDLE_MEMORY is "VmRSS Pss" in KiB after one idle second; then it ends.
+idle_memory() {
+    # The idle second is the quantity measured, not a wait for a condition.
+    sleep 1
+    alive "$1" || fail "run $RUN: $2 exited"
+    IDLE_MEMORY="$(awk '/^VmRSS:/ {print $2}' "/proc/$1/status") $(awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup")"
+    stop_process "$1"
 }

@@ -77,20 +77,15 @@ icon_fetched() {
 # the times in tenths of a millisecond after exec.
 RUN=0
 measure() {
-    local label=$1 stamp=$E2E_ROOT/stamp.$((RUN += 1)) before app_pid t0 rss pss
+    local label=$1 stamp=$E2E_ROOT/stamp.$((RUN += 1)) before app_pid t0
     wait_for "$E2E_DEADLINE" sni_item_count_is 0 || fail "run $RUN: an item is still registered"
     before=${EPOCHREALTIME/./}
     spawn "$label-$RUN" stamp_and_exec "$stamp" "$2"
     app_pid=$E2E_LAST_PID
     icon_fetched "$before" || fail "run $RUN: $label's icon was not fetched"
     t0=$(<"$stamp")
-    # The idle second is the quantity measured, not a wait for a condition.
-    sleep 1
-    alive "$app_pid" || fail "run $RUN: $label exited"
-    rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$app_pid/status")
-    pss=$(awk '/^Pss:/ {print $2}' "/proc/$app_pid/smaps_rollup")
-    stop_process "$app_pid"
-    echo "$label $(((REGISTERED - t0) / 100)) $(((FETCHED - t0) / 100)) $rss $pss" >>"$RESULTS"
+    idle_memory "$app_pid" "$label"
+    echo "$label $(((REGISTERED - t0) / 100)) $(((FETCHED - t0) / 100)) $IDLE_MEMORY" >>"$RESULTS"
 }
 
 ms1() { awk -v v="$1" 'BEGIN {printf "%.1f", v / 10}'; }

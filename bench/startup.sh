@@ -52,7 +52,7 @@ file_nonempty() { [[ -s $1 ]]; }
 # measure LABEL CLASS BIN : one start; appends "LABEL MS RSS_KIB PSS_KIB" to $RESULTS.
 RUN=0
 measure() {
-    local label=$1 class=$2 bin=$3 stamp watch_pid app_pid t0 t1 rss pss
+    local label=$1 class=$2 bin=$3 stamp watch_pid app_pid t0 t1
     RUN=$((RUN + 1))
     stamp=$E2E_ROOT/stamp.$RUN
     wait_for "$E2E_DEADLINE" no_icon || fail "run $RUN: an icon is still in the panel"
@@ -65,13 +65,8 @@ measure() {
     [[ $EXIT_STATUS == 0 ]] || fail "run $RUN: $label's icon was not embedded ($EXIT_STATUS)"
     t0=$(<"$stamp")
     t1=$(tail -n 1 "$E2E_LOGS/watch-$RUN.out")
-    # The idle second is the quantity measured, not a wait for a condition.
-    sleep 1
-    alive "$app_pid" || fail "run $RUN: $label exited"
-    rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$app_pid/status")
-    pss=$(awk '/^Pss:/ {print $2}' "/proc/$app_pid/smaps_rollup")
-    stop_process "$app_pid"
-    echo "$label $(((t1 - t0) / 100)) $rss $pss" >>"$RESULTS"
+    idle_memory "$app_pid" "$label"
+    echo "$label $(((t1 - t0) / 100)) $IDLE_MEMORY" >>"$RESULTS"
 }
 
 start_desktop 800x600x24
