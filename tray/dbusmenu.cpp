@@ -192,9 +192,11 @@ QList<int> DBusMenu::EventGroup(const QList<DBusMenuEvent> &events)
     return idErrors;
 }
 
-// A host about to draw a menu is the menu about to show, as when ZapRun draws it itself. The
-// host hears of every change as it happens; only a submenu whose items came just now, as a
-// menu may make them on its first show, needs the host to fetch it again.
+// A host about to draw a menu is the menu about to show, as when ZapRun draws it itself. A
+// submenu that makes its items on its first show is sent empty until then, as Qt's own adaptor
+// sends it: hosts fetch every submenu as the item registers, and making them all would cost what
+// making them late saves. The host hears of every change as it happens; only a submenu whose
+// items came just now needs the host to fetch it again.
 bool DBusMenu::AboutToShow(int id)
 {
     if (id == 0 && menu_)
@@ -386,13 +388,6 @@ DBusMenuLayout DBusMenu::layoutOf(int id, QMenu *menu, int depth)
     DBusMenuLayout layout{id, propertiesOf(id), {}};
     if (!menu || depth == 0)
         return layout;
-    // Some hosts fetch the whole tree without saying they are about to show any of it. The
-    // host is given the items made here: it need not hear of them as a change.
-    if (id != 0 && menu->actions().isEmpty()) {
-        menu->removeEventFilter(this);
-        prepare(menu);
-        menu->installEventFilter(this);
-    }
     for (QAction *item : menu->actions()) {
         const int childId = idOf(item);
         layout.children.append(QDBusVariant(

@@ -29,14 +29,16 @@ int labelRoom()
     return screen ? screen->availableGeometry().width() * 3 / 4 : 0;
 }
 
-// No printable ASCII character is drawn wider than this many ems in a menu's font: a label of
-// those short enough fits unmeasured. Measuring loads the fonts, a tenth of the program's memory
-// and a third of its start, which the fixed items and a library of plain names do not need.
+// No printable ASCII character, nor the en dash of the pages' titles, is drawn wider than this
+// many ems in a menu's font: a label of those short enough fits unmeasured. Measuring loads the
+// fonts, a tenth of the program's memory and a third of its start, which the fixed items, the
+// pages and a library of plain names do not need.
 constexpr qreal kWidestAsciiInEms = 1.5;
 
 bool fitsUnmeasured(const QString &text, int room)
 {
-    if (!std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u' ' && c < u'\x7f'; }))
+    if (!std::all_of(text.begin(), text.end(),
+                     [](QChar c) { return (c >= u' ' && c < u'\x7f') || c == u'\u2013'; }))
         return false;
     const QFont font = QApplication::font("QMenu");
     const QScreen *screen = QGuiApplication::primaryScreen();

@@ -24,7 +24,7 @@ phase_lxqt() {
     start_xvfb && start_session_bus && prepare_store
     start_zaprun
     require_within "no tray yet: one line on stderr" "$E2E_DEADLINE" eval '[[ $(zaprun_stderr_lines) == 1 ]]'
-    local round before item
+    local round before item x y rows
     for round in "started late" restarted; do
         [[ $round == restarted ]] && stop_process "$PANEL_PID" &&
             check_within "the item is gone with the host" "$E2E_DEADLINE" sni_item_count_is 0
@@ -40,6 +40,11 @@ phase_lxqt() {
     require "click \"my_script\", then \"a&b && c_d\" in the exported menu" \
         eval 'sni click "$item" my_script && wait_for "$E2E_DEADLINE" ran_log_is 0 && sni click "$item" "a&b && c_d"'
     check_within "  each ran its script" "$E2E_DEADLINE" ran_log_is $'0\n1'
+    mapfile -t rows < <(scripts 501) && write_store "${rows[@]}" && rm "$HOME/ran.log"
+    require_within "501 scripts: the menu gets pages" "$E2E_DEADLINE" sni id "$item" "Scripts 1–500"
+    read -r x y < <(x_panel_icon_at) && xdotool mousemove "$x" "$y" click 3 && keys Down Down Down Right
+    check_within "  the panel fills the first page as it opens it" "$E2E_DEADLINE" panel_shows_page
+    check_within "  and Return there runs \"script 0\"" "$E2E_DEADLINE" eval 'keys Return && ran_log_is 0'
     check_eq "no icon name while the icon is not installed; stderr still one line" " 1" \
         "$(sni prop "$(sni_item)" IconName) $(zaprun_stderr_lines)"
     # A left click (Activate) on X11 opens ZapRun's menu at the pointer, a popup, not a window.
@@ -84,7 +89,8 @@ MENU_CALLS=( # METHOD ARGS|ANSWER, $quit the id of "Quit ZapRun"
     'GetLayout [999999, -1, []]|error org.freedesktop.DBus.Error.InvalidArgs'
     'GetLayout [0, -2147483648, []]|(all levels)'
 )
-scripts() { local i; for ((i = 0; i < $1; i++)); do printf '%s\n' "script $i" 'echo ran'; done; }
+scripts() { local i; for ((i = 0; i < $1; i++)); do printf '%s\n' "script $i" "echo $i >>\"\$HOME/ran.log\""; done; }
+panel_shows_page() { local w; for w in $(app_windows "$PANEL_PID"); do window_is_popup "$w" && (($(window_geometry "$w" | cut -d' ' -f4) > 300)) && return; done; false; }
 layout_parents() { grep -A2 'member=LayoutUpdated' "$E2E_LOGS/signals.out" | awk '$1 == "int32" {print $2}' | sort -u; }
 # With a watcher of its own, no panel: the calls a host makes; what a host hears of an add; a
 # watcher that takes the name from the first.
@@ -98,11 +104,11 @@ phase_protocol() {
     require_within "the item registers" "$E2E_DEADLINE" sni_item_count_is 1
     check "  by its connection's own name, as Qt's own item does" eval '[[ $(sni_item) == :* ]]'
     item=$(sni_item) && quit=$(sni id "$item" "Quit ZapRun") && page=$(sni id "$item" "Scripts 1–500")
-    check_eq "a page not yet shown is filled for a host that asks for its items" \
-        "$(printf '"script %d"\n' {0..499})" "$(sni labels "$item" "$page")"
+    check_eq "a page not yet shown is sent empty" "" "$(sni labels "$item" "$page")"
     page=$(sni id "$item" "Scripts 501–501")
     check_eq "  one about to be shown: the host is told to fetch it, once" "true false" \
         "$(sni menu "$item" AboutToShow "[$page]") $(sni menu "$item" AboutToShow "[$page]")"
+    check_eq "  then it holds its names" '"script 500"' "$(sni labels "$item" "$page")"
     all=$(sni menu "$item" GetLayout '[0, -1, []]')
     for row in "${MENU_CALLS[@]}"; do
         call=${row%%|*} answer=${row#*|} && args=${call#* }
