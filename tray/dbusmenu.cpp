@@ -151,8 +151,8 @@ uint DBusMenu::GetLayout(int parentId, int recursionDepth, const QStringList &,
         refuse(QStringLiteral("No menu item has the id %1").arg(parentId));
         return revision_;
     }
-    layout =
-        layoutOf(parentId, parentId == 0 ? menu_.data() : itemOf(parentId)->menu(), recursionDepth);
+    layout = layoutOf(parentId, parentId == 0 ? menu_.data() : itemOf(parentId)->menu(),
+                      recursionDepth, false);
     return revision_;
 }
 
@@ -192,11 +192,9 @@ QList<int> DBusMenu::EventGroup(const QList<DBusMenuEvent> &events)
     return idErrors;
 }
 
-// A host about to draw a menu is the menu about to show, as when ZapRun draws it itself. A
-// submenu that makes its items on its first show is sent empty until then, as Qt's own adaptor
-// sends it: hosts fetch every submenu as the item registers, and making them all would cost what
-// making them late saves. The host hears of every change as it happens; only a submenu whose
-// items came just now needs the host to fetch it again.
+// A host about to draw a menu is the menu about to show, as when ZapRun draws it itself. The
+// host hears of every change as it happens; only a submenu whose items came just now, as a
+// menu may make them on its first show, needs the host to fetch it again.
 bool DBusMenu::AboutToShow(int id)
 {
     if (id == 0 && menu_)
@@ -382,16 +380,26 @@ QVariantMap DBusMenu::propertiesOf(QAction *item) const
     return properties;
 }
 
-// A negative depth means all levels.
-DBusMenuLayout DBusMenu::layoutOf(int id, QMenu *menu, int depth)
+// A negative depth means all levels. A submenu that makes its items on its first show is sent
+// empty to a host that asks for it by its own id, until the host says it is about to show it, as
+// Qt's own adaptor sends a menu filled on aboutToShow: lxqt-panel's importer asks for every
+// submenu as the item registers, and making them all would cost what making them late saves. A
+// host that reads it through its parent gets its items: GNOME's extension reads the whole tree
+// and opens no submenu that has none. Either way the host need not hear of them as a change.
+DBusMenuLayout DBusMenu::layoutOf(int id, QMenu *menu, int depth, bool throughParent)
 {
     DBusMenuLayout layout{id, propertiesOf(id), {}};
     if (!menu || depth == 0)
         return layout;
+    if (throughParent && menu->actions().isEmpty()) {
+        menu->removeEventFilter(this);
+        prepare(menu);
+        menu->installEventFilter(this);
+    }
     for (QAction *item : menu->actions()) {
         const int childId = idOf(item);
-        layout.children.append(QDBusVariant(
-            QVariant::fromValue(layoutOf(childId, item->menu(), depth < 0 ? -1 : depth - 1))));
+        layout.children.append(QDBusVariant(QVariant::fromValue(
+            layoutOf(childId, item->menu(), depth < 0 ? -1 : depth - 1, true))));
     }
     return layout;
 }

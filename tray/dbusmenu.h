@@ -94,7 +94,7 @@ private:
     QVariantMap propertiesOf(int id) const;
     QVariantMap propertiesOf(QAction *item) const;
     bool prepare(QMenu *submenu);
-    DBusMenuLayout layoutOf(int id, QMenu *menu, int depth);
+    DBusMenuLayout layoutOf(int id, QMenu *menu, int depth, bool throughParent);
     bool trigger(int id, const QString &eventId);
     void refuse(const QString &message);
 

@@ -110,6 +110,8 @@ phase_protocol() {
         "$(sni menu "$item" AboutToShow "[$page]") $(sni menu "$item" AboutToShow "[$page]")"
     check_eq "  then it holds its names" '"script 500"' "$(sni labels "$item" "$page")"
     all=$(sni menu "$item" GetLayout '[0, -1, []]')
+    check "  read through its parent, as GNOME's extension reads the tree, a page comes filled" \
+        grep -q '"label": "script 499"' <<<"$all"
     for row in "${MENU_CALLS[@]}"; do
         call=${row%%|*} answer=${row#*|} && args=${call#* }
         check_eq "$call" "${answer/(all levels)/$all}" "$(sni menu "$item" "${call%% *}" "${args//\$quit/$quit}")"
@@ -127,15 +129,16 @@ phase_protocol() {
     stop_all
 }
 
-# shell_menu_choose N : a click on the icon in the shell's top bar, then the Nth item of the
-# shell's menu, reached by its keyboard (1 Preferences, 2 Quit, 3 the first script).
+# shell_menu_choose N [M] : a click on the icon in the shell's top bar, then the Nth item of the
+# shell's menu, reached by its keyboard (1 Preferences, 2 Quit, 3 the first script or page), then
+# the Mth item of the page it opened.
 shell_menu_choose() {
     local x y && read -r x y < <(x_panel_icon_at) || return 1
     /usr/bin/import -window root -crop "300x200+$((x - 250))+35" "$E2E_ROOT/before.png"
     xdotool mousemove "$x" "$y" click 1 # the menu opens under the icon
     wait_for "$E2E_DEADLINE" eval '! /usr/bin/import -window root -crop "300x200+$((x - 250))+35" miff:- |
         /usr/bin/compare -metric AE "$E2E_ROOT/before.png" - null: 2>/dev/null' || return 1
-    down_return "$1"
+    down_return "$1" && { [[ -z ${2-} ]] || down_return "$2"; }
 }
 shell_shows_icon() { keys Escape && x_panel_shows_icon; } # a started shell opens its overview
 # GNOME Shell, on Xvfb with GLX, with the AppIndicator extension and a system bus of its own,
@@ -152,7 +155,11 @@ phase_gnome() {
     require_within "  the top bar shows the zR icon" "$E2E_DEADLINE" shell_shows_icon
     require "click the icon, choose \"run me\" in the shell's menu" shell_menu_choose 3
     check_within "  it ran" "$E2E_DEADLINE" ran_log_is ran
-    local round
+    local round rows
+    mapfile -t rows < <(scripts 501) && write_store "${rows[@]}" && rm "$HOME/ran.log"
+    require_within "501 scripts: the menu gets pages" "$E2E_DEADLINE" sni id "$(sni_item)" "Scripts 1–500"
+    require "  open the first page in the shell's menu, choose its first item" shell_menu_choose 3 1
+    check_within "  it ran \"script 0\"" "$E2E_DEADLINE" ran_log_is 0
     for round in 1 2 3; do # before, a shell sometimes lost an item it had to look up by name
         restart_gnome_shell
         check_within "shell restart $round: the icon is back" "$E2E_DEADLINE" shell_shows_icon
