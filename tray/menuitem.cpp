@@ -33,7 +33,7 @@ int labelRoom()
 // many ems in a menu's font: a label of those short enough fits unmeasured. Measuring loads the
 // fonts, a tenth of the program's memory and a third of its start, which the fixed items, the
 // pages and a library of plain names do not need.
-constexpr qreal kWidestAsciiInEms = 1.5;
+constexpr qreal kWidestPlainCharacterInEms = 1.5;
 
 bool fitsUnmeasured(const QString &text, int room)
 {
@@ -44,7 +44,7 @@ bool fitsUnmeasured(const QString &text, int room)
     const QScreen *screen = QGuiApplication::primaryScreen();
     const qreal dotsPerInch = screen ? screen->logicalDotsPerInchY() : 96;
     const qreal em = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * dotsPerInch / 72;
-    return text.size() * kWidestAsciiInEms * em <= room;
+    return text.size() * kWidestPlainCharacterInEms * em <= room;
 }
 
 // The title as a label shows it: control characters by their visible pictures, and a title too
