@@ -8,16 +8,12 @@
 #include "store/library.h"
 #include "testsupport.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
-#include <QSignalSpy>
-#include <QTest>
 
-#include <functional>
 #include <pwd.h>
 #include <random>
 #include <sys/resource.h>
@@ -63,14 +59,7 @@ struct Damage {
 };
 
 // How other programs change the store's file while ZapRun runs.
-enum class Edit {
-    SameSizeAndTimes,
-    ThenAWrite,
-    FolderMadeAgain,
-    FolderReplaced,
-    Damaged,
-    ThreeWithinASecond
-};
+enum class Edit { InPlace, ThenAWrite, FolderMadeAgain, FolderReplaced, Damaged, ThreeInASecond };
 
 // Every body starts with its name, so the file alone shows whether the two pair up.
 QString crashBody(const QString &name)
@@ -234,9 +223,7 @@ private slots:
             [](QStringList &l) { l.prepend("\"front\""); },
             [](QStringList &l) { l[1] = "changed"; },
             [](QStringList &l) { l.clear(); },
-            [](QStringList &l) {
-                l = QStringList{"x", "y"};
-            },
+            [](QStringList &l) { l = list("x|y"); },
         };
         for (const auto &change : changes) {
             change(names), change(bodies);
@@ -257,12 +244,12 @@ private slots:
     void outsideChangesAreFollowedAndLoseNothing_data()
     {
         QTest::addColumn<Edit>("edit");
-        QTest::newRow("in place, same size and times") << Edit::SameSizeAndTimes;
+        QTest::newRow("in place, same size and times") << Edit::InPlace;
         QTest::newRow("in place, same size and times, then a write") << Edit::ThenAWrite;
         QTest::newRow("folder removed and made again") << Edit::FolderMadeAgain;
         QTest::newRow("folder replaced by another") << Edit::FolderReplaced;
         QTest::newRow("damaged version left") << Edit::Damaged;
-        QTest::newRow("three versions within a second") << Edit::ThreeWithinASecond;
+        QTest::newRow("three versions within a second") << Edit::ThreeInASecond;
     }
 
     // Edits made as editors and sync tools make them: the store follows each, and what the file,
@@ -273,9 +260,9 @@ private slots:
     {
         QFETCH(const Edit, edit);
         // The names and scripts that follow: the edit's, but for versions written over.
-        const QByteArray library = edit == Edit::Damaged              ? "a|b"
-                                   : edit == Edit::ThreeWithinASecond ? "a"
-                                                                      : "c|d";
+        const QByteArray library = edit == Edit::Damaged          ? "a|b"
+                                   : edit == Edit::ThreeInASecond ? "a"
+                                                                  : "c|d";
         QVERIFY(writeFile(path_, kTwo));
         Defaults defaults(path_);
         const QByteArray edited = store("[\"c\", \"d\"]", "c|d"); // as long as kTwo
@@ -285,7 +272,7 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(folder_).constData(), &info), 0);
         const quint64 folder = info.st_ino;
         switch (edit) {
-        case Edit::SameSizeAndTimes:
+        case Edit::InPlace:
         case Edit::ThenAWrite:
             QVERIFY(rewriteInPlace(path_, edited));
             if (edit == Edit::ThenAWrite) // before the watch's news is read
@@ -309,7 +296,7 @@ private slots:
             QVERIFY(writeFile(path_, aside.last()));
             outputOf(2, [&] { defaults.setInteger(sel_script, 1); });
             break;
-        case Edit::ThreeWithinASecond:
+        case Edit::ThreeInASecond:
             for (const char *name : {"c", "cc", "ccc"}) { // sizes differ: each is a change
                 aside.append(store(QByteArray("[\"") + name + "\"]", name));
                 QVERIFY(writeFile(path_, aside.last()));
@@ -473,10 +460,8 @@ private slots:
             {"{\"all scripts names\": [\"lost\"], \"all scripts\": [\"" +
                  scripts("lost")[0].toUtf8() + "\"], " + kTwo.mid(1),
              "a|b", "a|b", "original"});
-        row("a name that starts with a byte-order mark", {store("[\"a\", \"\\ufeffb\"]", "a|b"),
-                                                          "a|\xEF\xBB\xBF"
-                                                          "b",
-                                                          "a|b", ""});
+        row("a name that starts with a byte-order mark",
+            {store("[\"a\", \"\\ufeffb\"]", "a|b"), "a|\uFEFFb", "a|b", ""});
         const QByteArray notUtf8 = QByteArray(kTwo).replace("\"b\"", "\"b\xff\xfe\"");
         row("bytes not UTF-8", {notUtf8, "a|b\ufffd\ufffd", "a|b", "original"});
         row("in a folder others may write", {kTwo, "a|b", "a|b", "", 0, Place::OpenFolder});
