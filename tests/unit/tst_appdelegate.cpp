@@ -103,10 +103,9 @@ private slots:
         QCOMPARE(titles(*delegate_->menu()), fixed);
         // The first of the two writes of an addition already shows the new name.
         const QString tooLong = QStringLiteral("a name that goes on, ").repeated(10);
-        const QStringList odd =
-            list(
-                " lead and trail |Tom & Jerry|<b>b</b>|tab\there|\u05e9\u05dc\u05d5\u05dd e\u0301|")
-            << tooLong;
+        const QStringList odd = list(" lead and trail |Tom & Jerry|<b>b</b>|tab\there|"
+                                     "\u05e9\u05dc\u05d5\u05dd e\u0301|")
+                                << tooLong;
         store_->defaults->setStringArray(all_scripts_name, odd);
         QCOMPARE(titles(*delegate_->menu()), fixed + odd);
         // What is drawn keeps the ampersand and puts no tab into the shortcut column.

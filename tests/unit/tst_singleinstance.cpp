@@ -47,15 +47,13 @@ struct NoDescriptorLeft {
         ::getrlimit(RLIMIT_NOFILE, &saved);
         const int lowestFree = ::dup(0);
         ::close(lowestFree);
-        rlimit lowered = saved;
-        lowered.rlim_cur = rlim_t(lowestFree);
+        const rlimit lowered{rlim_t(lowestFree), saved.rlim_max};
         ::setrlimit(RLIMIT_NOFILE, &lowered);
     }
     ~NoDescriptorLeft() { ::setrlimit(RLIMIT_NOFILE, &saved); }
     rlimit saved{};
 };
 
-// How often the event loop wakes in the given time.
 static int wakeUpsWithin(int ms)
 {
     QSignalSpy awake(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake);
