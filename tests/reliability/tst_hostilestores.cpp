@@ -119,25 +119,16 @@ QStringList qtReads(const QByteArray &bytes, const QString &key)
 constexpr int kChanges = 7;
 template <typename List> void change(List &list, int step)
 {
-    switch (step) {
-    case 1:
-        return list.removeAt(0);
-    case 2:
-        return list.removeAt(list.size() - 1);
-    case 3:
-        return list.removeAt(1);
-    case 4:
+    if (step <= 3) // the first, the last, the second
+        return list.removeAt(step == 1 ? 0 : step == 2 ? list.size() - 1 : 1);
+    if (step == 4)
         return list.append(QStringLiteral("new \"\u00e9\"\n"));
-    case 5:
-        return list.resize(list.size() + 1);
-    case 6:
-        return list.resize(list.size() - 2);
-    default: // a session's worth of adds, then every other one deleted
-        for (int n = 0; n < 40; ++n)
-            list.append(QStringLiteral("added %1").arg(n));
-        for (int n = 0; n < 20; ++n)
-            list.removeAt(list.size() - 2 - n);
-    }
+    if (step <= 6)
+        return list.resize(list.size() + (step == 5 ? 1 : -2));
+    for (int n = 0; n < 40; ++n) // a session's worth of adds, then every other one deleted
+        list.append(QStringLiteral("added %1").arg(n));
+    for (int n = 0; n < 20; ++n)
+        list.removeAt(list.size() - 2 - n);
 }
 
 } // namespace

@@ -298,9 +298,7 @@ private slots:
         QTest::addColumn<QByteArray>("ran");
         const auto row = [](const char *tag, const QString &names, int chosen, const char *changed,
                             const char *ran) {
-            QTest::newRow(tag) << names << chosen
-                               << (changed ? QString::fromUtf8(changed) : QString())
-                               << QByteArray(ran);
+            QTest::newRow(tag) << names << chosen << QString::fromUtf8(changed) << QByteArray(ran);
         };
         row("first of two equal names", "twice|twice", 0, nullptr, "0\n");
         row("second of two equal names", "twice|twice", 1, nullptr, "1\n");
