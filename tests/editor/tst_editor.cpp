@@ -26,8 +26,6 @@ static QMimeData *mimeText(const QString &text)
 class TestEditor : public QObject {
     Q_OBJECT
 
-    static void activate() { emit AppState::shared().didBecomeActive(); }
-
     static QStringList shownRows(const ViewController &vc)
     {
         QStringList rows;
@@ -79,7 +77,7 @@ private slots:
         other.show();
         vc.close(); // the hide notification runs the close handler again; that one must stop
         QVERIFY(!vc.isVisible() && !other.isVisible());
-        activate();
+        emit AppState::shared().didBecomeActive();
         QVERIFY(vc.isVisible() && other.isVisible()); // what the hide hid comes back
     }
 
@@ -120,7 +118,7 @@ private slots:
         QGuiApplication::clipboard()->setText(nfc);
         vc.clipbrdWithTimer();
         QGuiApplication::clipboard()->setMimeData(data);
-        activate();
+        emit AppState::shared().didBecomeActive();
         QTEST(vc.clipbStr(), "kept");
         QTEST(vc.findChild<QLabel *>("captureLbl")->text(), "shown");
     }

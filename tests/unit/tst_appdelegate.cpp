@@ -271,8 +271,7 @@ private slots:
         QFETCH(QString, body);
         QFETCH(QString, alert);
         QFETCH(int, fileLimit);
-        store_->library("s", "");
-        store_->defaults->setStringArray(all_scripts, {body});
+        store_->library({"s"}, {body});
         const ProcessSignals processSignals; // ignores SIGXFSZ, as the program does
         rlimit previous{};
         ::getrlimit(RLIMIT_FSIZE, &previous);
@@ -332,8 +331,7 @@ private slots:
     void aMissingBodyIsReportedInAFixedWidthFont()
     {
         const QString orphan = "orphan\n" + QString(60, 'x');
-        store_->library("a", "echo 1 >>$HOME/marker");
-        store_->defaults->setStringArray(all_scripts_name, list("a") << orphan);
+        store_->library({"a", orphan}, {"echo 1 >>$HOME/marker"});
         choose(orphan);
         QCOMPARE(alert_.texts, list("Error!"));
         QCOMPARE(alert_.titles, QStringList({"ZapRun: “orphan " + QString(53, 'x') + "…” failed"}));
