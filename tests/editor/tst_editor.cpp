@@ -164,8 +164,7 @@ private slots:
         QFETCH(QString, start);
         QFETCH(QStringList, steps);
         TestStore store;
-        store.defaults->setStringArray(all_scripts_name, start.section('/', 0, 0).split('|'));
-        store.defaults->setStringArray(all_scripts, start.section('/', 1).split('|'));
+        store.library(start.section('/', 0, 0).split('|'), start.section('/', 1).split('|'));
         ViewController vc(*store.defaults);
         QGuiApplication::clipboard()->setMimeData(new QMimeData);
         QSignalSpy writes(store.defaults.get(), &Defaults::didChange);
@@ -203,8 +202,7 @@ private slots:
         const QString huge = QString(4095, 'a') + QStringLiteral("\U0001F600") +
                              QString(20 * 1000 * 1000, 'z') + QStringLiteral("\r\nend");
         TestStore store;
-        store.defaults->setStringArrays(
-            {{all_scripts_name, list("old|huge")}, {all_scripts, {"echo old", huge}}});
+        store.library(list("old|huge"), {"echo old", huge});
         PreviewPopover typedInto(*store.defaults);
         typedInto.txtView->moveCursor(QTextCursor::End);
         QTest::keyClicks(typedInto.txtView, QStringLiteral(" new"));
