@@ -153,6 +153,7 @@ new_window() {
     return 1
 }
 wait_new_window() { NEW_WINDOW=; wait_for "$E2E_DEADLINE" new_window "$@" && NEW_WINDOW=$(new_window "$@"); }
+opens() { local before=$(app_windows) && "${@:2}" && wait_new_window "$before" "$ZAPRUN_PID" "$1"; } # KIND CMD... : CMD opens one, NEW_WINDOW
 shown_windows() { # neither popups nor the tray icon
     local w
     for w in $(app_windows); do window_is_popup "$w" || tray_icons | grep -qx "$w" || echo "$w"; done
@@ -168,7 +169,7 @@ click_tray_icon() { # clicks closer than ~400 ms would make a double-click
     xdotool mousemove --window "$icon" $((w / 2)) $((h / 2)) click 1
     E2E_LAST_ICON_CLICK_MS=$(now_ms)
 }
-open_tray_menu() { local before=$(app_windows); click_tray_icon && wait_new_window "$before" "$ZAPRUN_PID" popup && MENU_WIN=$NEW_WINDOW; }
+open_tray_menu() { opens popup click_tray_icon && MENU_WIN=$NEW_WINDOW; }
 down_return() { local k=() && while ((${#k[@]} < $1)); do k+=(Down); done && keys "${k[@]}" Return; } # N : Down N times, Return
 # choose N [dialog] : the tray menu's Nth item (1 Preferences, 2 Quit, 3 the first script), by
 # keys that skip separators; with dialog, waits for a new dialog, DIALOG_WIN.

@@ -99,9 +99,8 @@ phase_editor() {
         holds_for 500 in_front_with_focus "$ED"
     add_as "Say Hello"
     check_within "Add stores the name and the copied text, byte for byte" "$E2E_DEADLINE" store_last_is "Say Hello" "$first"
-    holder=$XCLIP_PID before=$(app_windows)
-    keys Tab Tab ctrl+End Tab space
-    require "the last row's Preview opens a popup" wait_new_window "$before" "$ZAPRUN_PID" popup
+    holder=$XCLIP_PID
+    require "the last row's Preview opens a popup" opens popup keys Tab Tab ctrl+End Tab space
     pop=$NEW_WINDOW && check "  hanging from the button row, on the screen" popup_placed "$ED" "$pop"
     keys shift+Tab space # back from the text, where Tab is text
     check_within "its copy button puts exactly the script's bytes on the clipboard" "$E2E_DEADLINE" clipboard_has_file "$first"
@@ -129,8 +128,7 @@ phase_editor() {
     require_within "another program inserts a script at the top, rewriting the file in place" "$E2E_DEADLINE" \
         eval '[[ $(store_py "d.get(\"sel script index\")") == 2 ]] && insert_at_top intruder "$(log intruder)"'
     require "Preferences, which writes the store, brings the editor" eval 'choose 1 && wait_for "$E2E_DEADLINE" in_front_with_focus "$ED"'
-    before=$(app_windows) && keys Tab space
-    require "the selected row's Preview opens a popup" wait_new_window "$before" "$ZAPRUN_PID" popup
+    require "the selected row's Preview opens a popup" opens popup keys Tab space
     keys shift+Tab space
     check_within "  which copies the body of the script the row names" "$E2E_DEADLINE" clipboard_has_file "$E2E_ROOT/second.sh"
     keys Escape && wait_for "$E2E_DEADLINE" window_gone "$NEW_WINDOW" && keys shift+Tab shift+Tab space
@@ -165,9 +163,8 @@ phase_scripts() { # scripts cannot hurt ZapRun, and nothing runs or opens that t
     check_holds "the keys to the editor, the click and keys on the tray made during the run are dropped" 1500 \
         eval '! new_window "$before" && ran_log_is $'"'group\nwaits'"' && store_names_are $'"'group killer\nwaits\nlong'"
     rm "$HOME/go" && require "it runs again" eval 'choose 4 && wait_for "$E2E_DEADLINE" ran_log_is $'"'group\nwaits\nwaits'"
-    local tips=$(app_windows) icon=$(tray_icons | head -n 1) width
-    xdotool mousemove --window "$icon" 3 3 mousemove --window "$icon" 5 5
-    check "  hovering the icon meanwhile shows a tooltip" wait_new_window "$tips" "$ZAPRUN_PID" popup
+    local icon=$(tray_icons | head -n 1) width
+    check "  hovering the icon meanwhile shows a tooltip" opens popup xdotool mousemove --window "$icon" 3 3 mousemove --window "$icon" 5 5
     read -r _ _ width _ < <(window_geometry "$NEW_WINDOW")
     check "  the running one, wider than the idle zR's" test "$width" -gt 80
     : >"$HOME/go"
@@ -222,8 +219,7 @@ window_is_framed() { ! window_is_popup "$1"; }
 # help_window [KEYS...] : the editor's Help menu, by Alt+H, then KEYS and Return, opens a window
 # (its title HELP_TITLE) that Escape closes.
 help_window() {
-    local before=$(app_windows) && activate "$ED" && keys alt+h && wait_new_window "$before" "$ZAPRUN_PID" popup &&
-        keys "$@" Return && wait_new_window "$before" "$ZAPRUN_PID" framed && activate "$NEW_WINDOW" || return 1
+    opens popup eval 'activate "$ED" && keys alt+h' && opens framed keys "$@" Return && activate "$NEW_WINDOW" || return 1
     HELP_TITLE=$(window_title "$NEW_WINDOW") && keys Escape && wait_for "$E2E_DEADLINE" window_gone "$NEW_WINDOW"
 }
 # Ctrl+W closes the editor, Escape the help windows, Tab leaves the preview; Ctrl+Q quits from
@@ -239,8 +235,7 @@ phase_keyboard() {
     check_eq "  titled once" "ZapRun Guide" "$HELP_TITLE"
     check "Alt+H, Down, Return: the settings panel, closes on Escape" help_window Down
     check_eq "  its title" "ZapRun Settings" "$HELP_TITLE"
-    local before=$(app_windows) && activate "$ED" && keys alt+n Tab Tab Tab ctrl+End alt+p
-    require "Alt+N, to the table, Alt+P: the preview" wait_new_window "$before" "$ZAPRUN_PID" popup
+    require "Alt+N, to the table, Alt+P: the preview" opens popup eval 'activate "$ED" && keys alt+n Tab Tab Tab ctrl+End alt+p'
     keys Tab space
     check_within "  Tab leaves its text for the copy button: the script, no tab typed" "$E2E_DEADLINE" \
         eval '[[ $(timeout 5 xclip -selection clipboard -o) == "echo 2" ]]'
@@ -266,8 +261,7 @@ phase_a11y() {
     check "  every control in it named" atspi unnamed
     start_trayer
     check_within "the line goes when a tray appears" "$E2E_DEADLINE" not atspi showing "Ctrl+Q quits"
-    local before=$(app_windows) && activate "$(shown_windows)" && keys alt+n Tab Tab Tab ctrl+End alt+p
-    require "the preview opens" wait_new_window "$before" "$ZAPRUN_PID" popup
+    require "the preview opens" opens popup eval 'activate "$(shown_windows)" && keys alt+n Tab Tab Tab ctrl+End alt+p'
     check_within "  and is in the tree" "$E2E_DEADLINE" atspi window "Script preview"
     check "  every control in it named" atspi unnamed
     keys Escape && require "a failing script brings the alert" choose 4 dialog

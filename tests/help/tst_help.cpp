@@ -31,8 +31,7 @@ private slots:
     // step; a missing picture leaves the view empty and the guide steps on.
     void guidesCycleThroughThePictures()
     {
-        ImageGuide first;
-        ImageGuide second;
+        ImageGuide first, second;
         QCOMPARE(shownPicture(first), 1);
         QList<int> shown;
         const QByteArray out = outputOf(1, [&] {

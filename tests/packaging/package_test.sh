@@ -1,6 +1,6 @@
 #!/bin/bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# shellcheck disable=SC2016,SC2317,SC2119 # conditions expand later, by name; helpers take optional arguments
+# shellcheck disable=SC2016,SC2317,SC2119,SC2034 # conditions expand later, by name; helpers take optional arguments
 # The installed tree and the Debian package of a finished build.
 # Usage: package_test.sh BUILD_DIR APP_ID VERSION PHASE...
 build=$1 app_id=$2 version=$3 source=$(cd "$(dirname "$0")/../.." && pwd)
@@ -27,10 +27,8 @@ man_page_clean() { # MANDIR : `man zaprun` finds the page installed there; groff
 }
 
 phase_install() { # cmake --install: all under the prefix, valid entries and metainfo, the icons
-    local prefix=$E2E_ROOT/usr
-    local apps=$prefix/share/applications/$app_id.desktop autostart=$prefix/share/zaprun/autostart/$app_id.desktop
-    local metainfo=$prefix/share/metainfo/$app_id.metainfo.xml
-    local icons=$prefix/share/icons/hicolor
+    local prefix=$E2E_ROOT/usr && local share=$prefix/share && local metainfo=$prefix/share/metainfo/$app_id.metainfo.xml
+    local apps=$share/applications/$app_id.desktop autostart=$share/zaprun/autostart/$app_id.desktop icons=$share/icons/hicolor
     require "cmake --install into a scratch prefix" quietly cmake --install "$build" --prefix "$prefix"
     check "every installed file is under the prefix" all_under "$(cat "$build/install_manifest.txt")" "$prefix"
     check "the launcher and autostart entries pass desktop-file-validate" quietly desktop-file-validate "$apps" "$autostart"
@@ -64,10 +62,6 @@ lintian_clean() { # the tags at every level in the log; an error or a warning fa
     note "$out"
     ! grep -qE '^[EW]: ' <<<"$out"
 }
-gpl_carried() {
-    cmp -s "$source/LICENSE" /usr/share/common-licenses/GPL-3 &&
-        dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/zaprun/copyright | grep -x 'License: GPL-3+' >/dev/null
-}
 phase_deb() { # CPack's package declares what it needs, unpacks under /usr only, and runs
     require "cpack builds the package" quietly cpack --config "$build/CPackConfig.cmake" -B "$E2E_ROOT/pkg"
     local debs=("$E2E_ROOT"/pkg/*.deb) dep root=$E2E_ROOT/root
@@ -81,7 +75,8 @@ phase_deb() { # CPack's package declares what it needs, unpacks under /usr only,
     check "no Qt Network: the single-instance socket needs none" not depends_on libqt6network6
     check "every dependency is met on this Debian" depends_met
     check "lintian finds no error and no warning" lintian_clean
-    check "the source carries the GNU GPL 3 that the copyright file names" gpl_carried
+    check "the source carries the GNU GPL 3 that the copyright file names" eval 'cmp -s "$source/LICENSE" /usr/share/common-licenses/GPL-3 &&
+        dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/zaprun/copyright | grep -x "License: GPL-3+" >/dev/null'
     check "files only under /usr" not eval 'dpkg-deb -c "$deb" | awk "{print \$6}" | grep -v -e "^\./$" -e "^\./usr/"'
     require "dpkg -x into a scratch root" dpkg -x "$deb" "$root"
     start_desktop

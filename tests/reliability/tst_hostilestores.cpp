@@ -8,16 +8,12 @@
 #include "store/library.h"
 #include "testsupport.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
-#include <QSignalSpy>
-#include <QTest>
 
-#include <functional>
 #include <pwd.h>
 #include <random>
 #include <sys/resource.h>
@@ -63,14 +59,7 @@ struct Damage {
 };
 
 // How other programs change the store's file while ZapRun runs.
-enum class Edit {
-    SameSizeAndTimes,
-    ThenAWrite,
-    FolderMadeAgain,
-    FolderReplaced,
-    Damaged,
-    ThreeWithinASecond
-};
+enum class Edit { InPlace, ThenAWrite, FolderMadeAgain, FolderReplaced, Damaged, ThreeInASecond };
 
 // Every body starts with its name, so the file alone shows whether the two pair up.
 QString crashBody(const QString &name)
@@ -130,25 +119,16 @@ QStringList qtReads(const QByteArray &bytes, const QString &key)
 constexpr int kChanges = 7;
 template <typename List> void change(List &list, int step)
 {
-    switch (step) {
-    case 1:
-        return list.removeAt(0);
-    case 2:
-        return list.removeAt(list.size() - 1);
-    case 3:
-        return list.removeAt(1);
-    case 4:
+    if (step <= 3) // the first, the last, the second
+        return list.removeAt(step == 1 ? 0 : step == 2 ? list.size() - 1 : 1);
+    if (step == 4)
         return list.append(QStringLiteral("new \"\u00e9\"\n"));
-    case 5:
-        return list.resize(list.size() + 1);
-    case 6:
-        return list.resize(list.size() - 2);
-    default: // a session's worth of adds, then every other one deleted
-        for (int n = 0; n < 40; ++n)
-            list.append(QStringLiteral("added %1").arg(n));
-        for (int n = 0; n < 20; ++n)
-            list.removeAt(list.size() - 2 - n);
-    }
+    if (step <= 6)
+        return list.resize(list.size() + (step == 5 ? 1 : -2));
+    for (int n = 0; n < 40; ++n) // a session's worth of adds, then every other one deleted
+        list.append(QStringLiteral("added %1").arg(n));
+    for (int n = 0; n < 20; ++n)
+        list.removeAt(list.size() - 2 - n);
 }
 
 } // namespace
@@ -234,9 +214,7 @@ private slots:
             [](QStringList &l) { l.prepend("\"front\""); },
             [](QStringList &l) { l[1] = "changed"; },
             [](QStringList &l) { l.clear(); },
-            [](QStringList &l) {
-                l = QStringList{"x", "y"};
-            },
+            [](QStringList &l) { l = list("x|y"); },
         };
         for (const auto &change : changes) {
             change(names), change(bodies);
@@ -257,12 +235,12 @@ private slots:
     void outsideChangesAreFollowedAndLoseNothing_data()
     {
         QTest::addColumn<Edit>("edit");
-        QTest::newRow("in place, same size and times") << Edit::SameSizeAndTimes;
+        QTest::newRow("in place, same size and times") << Edit::InPlace;
         QTest::newRow("in place, same size and times, then a write") << Edit::ThenAWrite;
         QTest::newRow("folder removed and made again") << Edit::FolderMadeAgain;
         QTest::newRow("folder replaced by another") << Edit::FolderReplaced;
         QTest::newRow("damaged version left") << Edit::Damaged;
-        QTest::newRow("three versions within a second") << Edit::ThreeWithinASecond;
+        QTest::newRow("three versions within a second") << Edit::ThreeInASecond;
     }
 
     // Edits made as editors and sync tools make them: the store follows each, and what the file,
@@ -273,9 +251,9 @@ private slots:
     {
         QFETCH(const Edit, edit);
         // The names and scripts that follow: the edit's, but for versions written over.
-        const QByteArray library = edit == Edit::Damaged              ? "a|b"
-                                   : edit == Edit::ThreeWithinASecond ? "a"
-                                                                      : "c|d";
+        const QByteArray library = edit == Edit::Damaged          ? "a|b"
+                                   : edit == Edit::ThreeInASecond ? "a"
+                                                                  : "c|d";
         QVERIFY(writeFile(path_, kTwo));
         Defaults defaults(path_);
         const QByteArray edited = store("[\"c\", \"d\"]", "c|d"); // as long as kTwo
@@ -285,7 +263,7 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(folder_).constData(), &info), 0);
         const quint64 folder = info.st_ino;
         switch (edit) {
-        case Edit::SameSizeAndTimes:
+        case Edit::InPlace:
         case Edit::ThenAWrite:
             QVERIFY(rewriteInPlace(path_, edited));
             if (edit == Edit::ThenAWrite) // before the watch's news is read
@@ -309,7 +287,7 @@ private slots:
             QVERIFY(writeFile(path_, aside.last()));
             outputOf(2, [&] { defaults.setInteger(sel_script, 1); });
             break;
-        case Edit::ThreeWithinASecond:
+        case Edit::ThreeInASecond:
             for (const char *name : {"c", "cc", "ccc"}) { // sizes differ: each is a change
                 aside.append(store(QByteArray("[\"") + name + "\"]", name));
                 QVERIFY(writeFile(path_, aside.last()));
@@ -473,10 +451,8 @@ private slots:
             {"{\"all scripts names\": [\"lost\"], \"all scripts\": [\"" +
                  scripts("lost")[0].toUtf8() + "\"], " + kTwo.mid(1),
              "a|b", "a|b", "original"});
-        row("a name that starts with a byte-order mark", {store("[\"a\", \"\\ufeffb\"]", "a|b"),
-                                                          "a|\xEF\xBB\xBF"
-                                                          "b",
-                                                          "a|b", ""});
+        row("a name that starts with a byte-order mark",
+            {store("[\"a\", \"\\ufeffb\"]", "a|b"), "a|\uFEFFb", "a|b", ""});
         const QByteArray notUtf8 = QByteArray(kTwo).replace("\"b\"", "\"b\xff\xfe\"");
         row("bytes not UTF-8", {notUtf8, "a|b\ufffd\ufffd", "a|b", "original"});
         row("in a folder others may write", {kTwo, "a|b", "a|b", "", 0, Place::OpenFolder});

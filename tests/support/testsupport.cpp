@@ -30,14 +30,10 @@ QByteArray outputOf(int fd, const std::function<void()> &work)
 }
 
 // Where temporary folders went when the test started: a home's TMPDIR may be gone with it.
-static QString firstTempPath()
-{
-    static const QString path = QDir::tempPath();
-    return path;
-}
+static const QString firstTempPath = QDir::tempPath();
 
 TestHome::TestHome()
-    : dir(firstTempPath() + QStringLiteral("/zaprun-test-XXXXXX"))
+    : dir(firstTempPath + QStringLiteral("/zaprun-test-XXXXXX"))
 {
     qputenv("HOME", QFile::encodeName(dir.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(QStringLiteral("config"))));

@@ -32,11 +32,12 @@ struct TestHome {
 
 // A store of its own, in a fresh temporary folder.
 struct TestStore {
-    void library(const char *names, const char *bodies)
+    void library(const QStringList &names, const QStringList &bodies)
     {
-        defaults->setStringArray(all_scripts_name, list(names));
-        defaults->setStringArray(all_scripts, list(bodies));
+        defaults->setStringArray(all_scripts_name, names);
+        defaults->setStringArray(all_scripts, bodies);
     }
+    void library(const char *names, const char *bodies) { library(list(names), list(bodies)); }
     QStringList names() const { return defaults->stringArrayForKey(all_scripts_name).value(); }
     QStringList bodies() const { return defaults->stringArrayForKey(all_scripts).value(); }
     QTemporaryDir dir;

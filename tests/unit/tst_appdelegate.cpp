@@ -103,10 +103,9 @@ private slots:
         QCOMPARE(titles(*delegate_->menu()), fixed);
         // The first of the two writes of an addition already shows the new name.
         const QString tooLong = QStringLiteral("a name that goes on, ").repeated(10);
-        const QStringList odd =
-            list(
-                " lead and trail |Tom & Jerry|<b>b</b>|tab\there|\u05e9\u05dc\u05d5\u05dd e\u0301|")
-            << tooLong;
+        const QStringList odd = list(" lead and trail |Tom & Jerry|<b>b</b>|tab\there|"
+                                     "\u05e9\u05dc\u05d5\u05dd e\u0301|")
+                                << tooLong;
         store_->defaults->setStringArray(all_scripts_name, odd);
         QCOMPARE(titles(*delegate_->menu()), fixed + odd);
         // What is drawn keeps the ampersand and puts no tab into the shortcut column.
@@ -167,15 +166,11 @@ private slots:
         QStringList bodies;
         for (const QString &name : std::as_const(names))
             bodies << "echo '" + name + "'" + marker;
-        const auto store = [&] {
-            store_->defaults->setStringArray(all_scripts, bodies);
-            store_->defaults->setStringArray(all_scripts_name, names);
-        };
-        store();
+        store_->library(names, bodies);
         names.insert(100, QStringLiteral("script 1100")), bodies.insert(100, "echo copy" + marker);
-        store();
+        store_->library(names, bodies);
         names.remove(300), bodies.remove(300);
-        store();
+        store_->library(names, bodies);
         QCOMPARE(pageTitles(*delegate_->menu()),
                  list("Scripts 1–500|Scripts 501–1000|Scripts 1001–1200"));
         for (const qsizetype page : {0, 2}) {
@@ -189,23 +184,19 @@ private slots:
     }
 
     // Where Qt alone leaves the item it selects out of sight: a first Up or Down, one after the
-    // wheel.
+    // wheel. The row's name is its keys, "wheel" scrolling down ten notches.
     void theKeyboardsItemIsOnShow_data()
     {
-        QTest::addColumn<QString>("keys"); // "wheel" scrolls down ten notches
         QTest::addColumn<QString>("selected");
-        const auto row = [](const char *keys, const char *selected) {
-            QTest::newRow(keys) << QString::fromLatin1(keys) << QString::fromLatin1(selected);
-        };
-        row("Up", "script 299");
-        row("wheel Down", "Preferences");
-        row("Down wheel Down", "Quit ZapRun");
+        QTest::newRow("Up") << QStringLiteral("script 299");
+        QTest::newRow("wheel Down") << QStringLiteral("Preferences");
+        QTest::newRow("Down wheel Down") << QStringLiteral("Quit ZapRun");
     }
 
     // 300 scripts on the screen: whatever the keyboard selects is scrolled into view...
     void theKeyboardsItemIsOnShow()
     {
-        QFETCH(QString, keys);
+        const QString keys = QString::fromLatin1(QTest::currentDataTag());
         store_->defaults->setStringArray(all_scripts_name, numbered(300));
         QMenu &menu = *delegate_->menu();
         menu.popup(QPoint(0, 0));
@@ -280,8 +271,7 @@ private slots:
         QFETCH(QString, body);
         QFETCH(QString, alert);
         QFETCH(int, fileLimit);
-        store_->library("s", "");
-        store_->defaults->setStringArray(all_scripts, {body});
+        store_->library({"s"}, {body});
         const ProcessSignals processSignals; // ignores SIGXFSZ, as the program does
         rlimit previous{};
         ::getrlimit(RLIMIT_FSIZE, &previous);
@@ -307,9 +297,7 @@ private slots:
         QTest::addColumn<QByteArray>("ran");
         const auto row = [](const char *tag, const QString &names, int chosen, const char *changed,
                             const char *ran) {
-            QTest::newRow(tag) << names << chosen
-                               << (changed ? QString::fromUtf8(changed) : QString())
-                               << QByteArray(ran);
+            QTest::newRow(tag) << names << chosen << QString::fromUtf8(changed) << QByteArray(ran);
         };
         row("first of two equal names", "twice|twice", 0, nullptr, "0\n");
         row("second of two equal names", "twice|twice", 1, nullptr, "1\n");
@@ -325,12 +313,9 @@ private slots:
         QFETCH(QString, names);
         QFETCH(int, chosen);
         QFETCH(QString, changed);
-        const auto store = [this](const QString &names) {
-            QStringList bodies;
-            for (qsizetype i = 0; i < names.count('|') + 1; ++i)
-                bodies << QStringLiteral("echo %1 >>\"$HOME/marker\"").arg(i);
-            store_->defaults->setStringArray(all_scripts_name, names.split('|'));
-            store_->defaults->setStringArray(all_scripts, bodies);
+        const QStringList bodies{"echo 0" + marker, "echo 1" + marker, "echo 2" + marker};
+        const auto store = [&](const QString &names) {
+            store_->library(names.split('|'), bodies.mid(0, names.count('|') + 1));
         };
         store(names);
         const QPointer<QAction> item = delegate_->menu()->actions().value(3 + chosen);
@@ -341,27 +326,22 @@ private slots:
         QCOMPARE(store_->names().join('|'), changed.isNull() ? names : changed);
     }
 
-    // The alert's title names its script, on one line and cut short.
-    void aMissingBodyIsReported()
+    // The alert's title names its script, on one line and cut short; the dialog's message lines
+    // up in a fixed-width font.
+    void aMissingBodyIsReportedInAFixedWidthFont()
     {
         const QString orphan = "orphan\n" + QString(60, 'x');
-        store_->library("a", "echo 1 >>$HOME/marker");
-        store_->defaults->setStringArray(all_scripts_name, list("a") << orphan);
+        store_->library({"a", orphan}, {"echo 1 >>$HOME/marker"});
         choose(orphan);
         QCOMPARE(alert_.texts, list("Error!"));
         QCOMPARE(alert_.titles, QStringList({"ZapRun: “orphan " + QString(53, 'x') + "…” failed"}));
-    }
-
-    // The dialog's message lines up in a fixed-width font.
-    void dialogAlertMessageFont()
-    {
         bool fixedPitch = false;
         QTimer::singleShot(0, this, [&] {
             QWidget *alert = QApplication::activeModalWidget();
             fixedPitch = QFontInfo(alert->findChild<QPlainTextEdit *>()->font()).fixedPitch();
             alert->close();
         });
-        DialogAlert().run(QStringLiteral("ZapRun: “s” failed"), QStringLiteral("Error!"),
+        DialogAlert().run(alert_.titles[0], QStringLiteral("Error!"),
                           QStringLiteral("col 1 | col 2"));
         QVERIFY(fixedPitch);
     }

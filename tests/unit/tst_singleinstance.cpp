@@ -4,14 +4,12 @@
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>
+#include <QProcess>
 
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using Claim = SingleInstance::Claim;
@@ -27,44 +25,19 @@ static void leaveStaleSocket(const QString &path)
     ::close(fd);
 }
 
-// A second start, in a process of its own as a second zaprun is: it claims once told to go.
-struct SecondStart {
+// A second start, in a process of its own as a second zaprun is: this program again, which says
+// it is ready, then claims once told to go (initTestCase).
+struct SecondStart : QProcess {
     explicit SecondStart(const QString &stderrFile)
     {
-        int go[2];
-        QVERIFY(::pipe(go) == 0);
-        pid = ::fork();
-        if (pid == 0) {
-            char byte;
-            const int err = ::open(QFile::encodeName(stderrFile), O_WRONLY | O_CREAT, 0600);
-            if (::read(go[0], &byte, 1) != 1 || ::dup2(err, 2) < 0)
-                ::_exit(99);
-            SingleInstance second;
-            ::_exit(int(second.claim()));
-        }
-        ::close(go[0]);
-        goFd = go[1];
+        qputenv("SECOND_START", "1");
+        setStandardErrorFile(stderrFile);
+        start(QCoreApplication::applicationFilePath(), {"-o", "/dev/null,txt"});
+        QVERIFY(waitForReadyRead());
     }
-    void go() const { QCOMPARE(::write(goFd, "g", 1), 1); }
+    void go() { QVERIFY(write("g") == 1 && waitForBytesWritten()); }
     // The claim's outcome once the process has ended; -1 while it runs.
-    int claimed()
-    {
-        int status = 0;
-        if (outcome < 0 && ::waitpid(pid, &status, WNOHANG) == pid)
-            outcome = WIFEXITED(status) ? WEXITSTATUS(status) : 100;
-        return outcome;
-    }
-    ~SecondStart()
-    {
-        ::close(goFd);
-        if (claimed() < 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    pid_t pid = -1;
-    int goFd = -1;
-    int outcome = -1;
+    int claimed() const { return state() == NotRunning ? exitCode() : -1; }
 };
 
 // Every descriptor this process may open is in use; the limit goes back as it was.
@@ -74,26 +47,20 @@ struct NoDescriptorLeft {
         ::getrlimit(RLIMIT_NOFILE, &saved);
         const int lowestFree = ::dup(0);
         ::close(lowestFree);
-        rlimit lowered = saved;
-        lowered.rlim_cur = rlim_t(lowestFree);
+        const rlimit lowered{rlim_t(lowestFree), saved.rlim_max};
         ::setrlimit(RLIMIT_NOFILE, &lowered);
     }
     ~NoDescriptorLeft() { ::setrlimit(RLIMIT_NOFILE, &saved); }
     rlimit saved{};
 };
 
-// How often the event loop wakes in the given time.
 static int wakeUpsWithin(int ms)
 {
-    int wakeUps = 0;
+    QSignalSpy awake(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake);
     QEventLoop loop;
-    const QMetaObject::Connection counting =
-        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
-                         [&wakeUps] { ++wakeUps; });
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-    QObject::disconnect(counting);
-    return wakeUps;
+    return int(awake.size());
 }
 
 class TestSingleInstance : public QObject {
@@ -102,6 +69,14 @@ class TestSingleInstance : public QObject {
     QTemporaryDir tmp_;
 
 private slots:
+    void initTestCase()
+    {
+        if (char go; qEnvironmentVariableIsSet("SECOND_START"))
+            ::_exit(::write(1, "r", 1) == 1 && ::read(0, &go, 1) == 1
+                        ? int(SingleInstance().claim())
+                        : 99);
+    }
+
     void init()
     {
         qputenv("TMPDIR", QFile::encodeName(tmp_.path()));
