@@ -68,12 +68,17 @@ QString crashBody(const QString &name)
 }
 
 // The names in the file if it parses and each has its own body, else "unpaired".
+// A file not there yet holds no names: whether it is there is told by the same open that reads
+// it, since the writer may put it in place between two looks.
 QString pairedNames(const QString &path)
 {
-    const QJsonObject stored = QJsonDocument::fromJson(readAll(path)).object();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject stored = QJsonDocument::fromJson(file.readAll()).object();
     const QStringList names = stored.value(all_scripts_name).toVariant().toStringList();
     const QStringList bodies = stored.value(all_scripts).toVariant().toStringList();
-    bool paired = (!stored.isEmpty() || !QFileInfo::exists(path)) && names.size() == bodies.size();
+    bool paired = !stored.isEmpty() && names.size() == bodies.size();
     for (qsizetype i = 0; paired && i < names.size(); ++i)
         paired = bodies[i] == crashBody(names[i]);
     return paired ? names.join(QLatin1Char('/')) : QStringLiteral("unpaired");
