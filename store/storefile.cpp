@@ -161,6 +161,10 @@ std::optional<StoreFile::Contents> StoreFile::reloadIfChanged()
     if (damaged || isSeen(version, known_, knownDigest_)) {
         // Touched at most: the next write may replace it, or move the damaged one aside.
         (damaged ? damage_->identity : known_) = version.identity;
+        if (damaged && !std::exchange(damage_->told, true))
+            complain(QStringLiteral("%1; ZapRun keeps the library it read before and moves the "
+                                    "file aside before it next saves")
+                         .arg(damage_->problem));
         watch();
         return std::nullopt;
     }
@@ -179,9 +183,7 @@ std::optional<StoreFile::Contents> StoreFile::reloadIfChanged()
         damage_->problem =
             QStringLiteral("%1 was changed by another program and cannot be read (%2)")
                 .arg(path_, problem);
-        complain(QStringLiteral("%1; ZapRun keeps the library it read before and moves the file "
-                                "aside before it next saves")
-                     .arg(damage_->problem));
+        settle_.start(); // told when it stays so: an editor saving in place may not be done
     }
     watch();
     return contents;

@@ -98,6 +98,7 @@ private:
         size_t digest = 0;
         QString why;
         QString problem;
+        bool told = false; // seen while running: told once it has stayed so for a settle
     };
 
     std::optional<Contents> parse(Reading reading, QString &problem);

@@ -6,6 +6,7 @@
 #include "platform/processsignals.h"
 #include "store/keys.h"
 #include "store/library.h"
+#include "store/storefile.h"
 #include "testsupport.h"
 
 #include <QJsonArray>
@@ -527,6 +528,27 @@ private slots:
         defaults.reset();
         outputOf(2, [&] { Defaults(path_).setInteger(sel_script, 0); });
         QCOMPARE(QDir(folder_).entryList(beside), all);
+    }
+
+    // An editor saving in place may be seen halfway: a version that cannot be read is told of
+    // once, when it is seen again unchanged, and a save seen finished is followed without a word.
+    void aSaveSeenHalfwayIsToldOnlyWhenItStays()
+    {
+        QVERIFY(writeFile(path_, kTwo));
+        StoreFile file(path_);
+        QVERIFY(file.load());
+        const QByteArray edited = store("[\"c\", \"d\"]", "c|d");
+        QVERIFY(writeFile(path_, edited.left(edited.size() / 2)));
+        QByteArray told = outputOf(2, [&] { QVERIFY(!file.reloadIfChanged()); });
+        QVERIFY(writeFile(path_, edited));
+        told += outputOf(2, [&] { QVERIFY(file.reloadIfChanged()); });
+        QCOMPARE(told, QByteArray());
+        QVERIFY(writeFile(path_, edited.left(10)));
+        told = outputOf(2, [&] {
+            for (int look = 0; look < 3; ++look)
+                QVERIFY(!file.reloadIfChanged());
+        });
+        QCOMPARE(told.count("cannot be read"), 1);
     }
 
     // A write cut short, within the file or in its last bytes, replaces nothing. Each failed
