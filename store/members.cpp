@@ -2,7 +2,6 @@
 #include "store/members.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 #include <simdjson.h>
 
@@ -34,19 +33,6 @@ bool qtReadsEscapes(std::string_view token)
     return true;
 }
 
-// One value as Qt reads it, from its JSON text.
-std::optional<QJsonValue> qtValue(std::string_view token)
-{
-    QByteArray array;
-    array.reserve(qsizetype(token.size()) + 2);
-    array.append('[').append(token.data(), qsizetype(token.size())).append(']');
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(array, &error);
-    if (error.error != QJsonParseError::NoError)
-        return std::nullopt;
-    return document.array().first();
-}
-
 // The strings' tokens as the store writes them: each on a line of its own, eight blanks in,
 // joined by a comma. Such an array is shared with the file's bytes; any other is copied.
 StringArray arrayOf(const QByteArray &bytes, const std::vector<std::string_view> &tokens)
@@ -55,12 +41,12 @@ StringArray arrayOf(const QByteArray &bytes, const std::vector<std::string_view>
     const auto startOf = [base](std::string_view token) {
         return token.data() - base;
     };
+    const QByteArray indent(StringArray::kIndent, ' ');
+    const QByteArray separator = ",\n" + indent;
     const auto laidOut = [&](std::size_t i) {
-        const qsizetype gap = i == 0 ? StringArray::kIndent : StringArray::kIndent + 2;
-        const qsizetype from = startOf(tokens[i]) - gap;
-        return from >= 0 &&
-               QByteArrayView(base + from, gap) ==
-                   (i == 0 ? QByteArray(gap, ' ') : ",\n" + QByteArray(StringArray::kIndent, ' '));
+        const QByteArrayView gap = i == 0 ? QByteArrayView(indent) : QByteArrayView(separator);
+        const qsizetype from = startOf(tokens[i]) - gap.size();
+        return from >= 0 && QByteArrayView(base + from, gap.size()) == gap;
     };
     QList<qsizetype> ends;
     ends.reserve(qsizetype(tokens.size()));
@@ -76,8 +62,7 @@ StringArray arrayOf(const QByteArray &bytes, const std::vector<std::string_view>
     for (const std::string_view token : tokens) {
         if (!text.isEmpty())
             text.append(",\n");
-        text.append(QByteArray(StringArray::kIndent, ' '))
-            .append(token.data(), qsizetype(token.size()));
+        text.append(indent).append(token.data(), qsizetype(token.size()));
         ends.append(text.size());
     }
     return StringArray::fromText(text, 0, ends);
@@ -119,10 +104,10 @@ bool addMember(Members &members, const QByteArray &bytes, const QString &key, on
         return tokens.has_value();
     }
     const std::string_view token = trimmed(value.raw_json_token());
-    const std::optional<QJsonValue> scalar = qtValue(token);
-    if (scalar)
-        members.values.insert(key, *scalar);
-    return scalar.has_value();
+    const QJsonValue scalar = jsonValueOf(QByteArrayView(token.data(), qsizetype(token.size())));
+    if (!scalar.isUndefined())
+        members.values.insert(key, scalar);
+    return !scalar.isUndefined();
 }
 
 // How many members the JSON text gives its top-level object, repeated keys counted each time:

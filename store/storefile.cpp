@@ -156,7 +156,7 @@ bool StoreFile::setAside(const QString &outcome)
 std::optional<StoreFile::Contents> StoreFile::reloadIfChanged()
 {
     settle_.stop();
-    storefiles::Version version = storefiles::read(path_, knownDigest_);
+    storefiles::Version version = storefiles::read(path_, known_, knownDigest_);
     const bool damaged = damage_ && isSeen(version, damage_->identity, damage_->digest);
     if (damaged || isSeen(version, known_, knownDigest_)) {
         // Touched at most: the next write may replace it, or move the damaged one aside.

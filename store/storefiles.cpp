@@ -178,7 +178,7 @@ qint64 linkCount(const QString &path)
 }
 
 // Opened without blocking, so that a FIFO in the store's place cannot hang the start.
-Version read(const QString &path, std::optional<size_t> known)
+Version read(const QString &path, const Identity &known, size_t knownDigest)
 {
     Version version;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -191,12 +191,14 @@ Version read(const QString &path, std::optional<size_t> known)
             ::close(fd);
         return version;
     }
+    // Only a file of the known size may be the known version: any other is read once, whole.
+    const bool mayBeKnown = knownDigest != 0 && known.exists() && info.st_size == known.size;
     if (!S_ISREG(info.st_mode))
         version.problem = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder")
                                                 : QStringLiteral("it is not a regular file");
-    else if (known && hasDigest(fd, *known))
-        version.digest = *known;
-    else if (::lseek(fd, 0, SEEK_SET) != 0 ||
+    else if (mayBeKnown && hasDigest(fd, knownDigest))
+        version.digest = knownDigest;
+    else if ((mayBeKnown && ::lseek(fd, 0, SEEK_SET) != 0) ||
              !readToEnd(fd, qsizetype(info.st_size), version.bytes))
         version.problem = lastError();
     if (version.digest == 0) {

@@ -54,8 +54,9 @@ Identity identify(const QString &path);
 Identity identify(int fd);
 // How many names the file has: more than one when it is hard-linked.
 qint64 linkCount(const QString &path);
-// With a known digest, bytes that have it are not kept: the version holds the digest alone.
-Version read(const QString &path, std::optional<size_t> known = std::nullopt);
+// A file that is still the known version (its size, and bytes of its digest) is not kept: the
+// version holds the digest alone.
+Version read(const QString &path, const Identity &known = {}, size_t knownDigest = 0);
 
 // Renames path aside and makes it private; the new name, or an empty string.
 QString moveAside(const QString &path, const QString &why);

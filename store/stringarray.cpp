@@ -85,10 +85,7 @@ QString decoded(QByteArrayView token)
     const QByteArrayView inner = token.sliced(1, token.size() - 2);
     if (!inner.contains('\\'))
         return QString::fromUtf8(inner);
-    QByteArray array;
-    array.reserve(token.size() + 2);
-    array.append('[').append(token).append(']');
-    return QJsonDocument::fromJson(array).array().first().toString();
+    return jsonValueOf(token).toString();
 }
 
 bool sameData(const QString &a, const QString &b)
@@ -97,6 +94,17 @@ bool sameData(const QString &a, const QString &b)
 }
 
 } // namespace
+
+QJsonValue jsonValueOf(QByteArrayView token)
+{
+    QByteArray array;
+    array.reserve(token.size() + 2);
+    array.append('[').append(token).append(']');
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(array, &error);
+    return error.error == QJsonParseError::NoError ? document.array().first()
+                                                   : QJsonValue(QJsonValue::Undefined);
+}
 
 StringArray::StringArray(const QStringList &strings)
     : strings_(strings)

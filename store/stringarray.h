@@ -3,11 +3,15 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QJsonValue>
 #include <QList>
 #include <QStringList>
 
 #include <initializer_list>
 #include <optional>
+
+// One JSON value as Qt's reader reads it from its text; undefined where Qt's reader fails.
+QJsonValue jsonValueOf(QByteArrayView token);
 
 // An array of strings as the store keeps it: the JSON text of its elements, each as the file
 // holds it, decoded only when read. Ten thousand bodies are held once, as text, and a body is
